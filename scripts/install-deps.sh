@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages this project needs to build, test and benchmark.
+# Runs apt-get only for what is missing; uses sudo when not root.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  g++ cmake ninja-build pkgconf
+  # tests and benchmarks
+  googletest libgtest-dev libgmock-dev libbenchmark-dev xxd time binutils
+  # Qt 6 base: Core, Gui, Widgets, Test (image control, client, simulated camera)
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  # independent S-record implementation used as an oracle in tests and benchmarks
+  srecord
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all packages present"
+  exit 0
+fi
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update
+"${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"

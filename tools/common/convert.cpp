@@ -1,0 +1,229 @@
+// `convert`: ADSP.EXE (a camera program in hex text form, cut into P and D
+// blocks) to a download file of several modules. Both passes over ADSP.EXE run
+// through convf, so they apply the same rules and agree on the module count.
+#include "converters.h"
+
+#include <cctype>
+#include <cstdio>
+#include <string>
+
+namespace ziv {
+
+namespace {
+
+constexpr const char* kExeFile = "ADSP.EXE";
+constexpr const char* kTmpFile = "ADSP.TMP";
+
+// The pass counters are 32-bit signed values that wrap like the machine's.
+std::int32_t add32(std::int32_t a, std::int32_t b)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+
+// Reads a leading hex number (blanks and a 0x prefix allowed before it) into
+// its low 32 bits. False when the text does not begin with one.
+bool parse_hex(const std::string& s, std::int32_t& value)
+{
+    std::size_t i = 0;
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+    if (i + 2 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X') && std::isxdigit(static_cast<unsigned char>(s[i + 2])))
+        i += 2;
+    std::uint32_t v = 0;
+    std::size_t digits = 0;
+    for (; i < s.size() && std::isxdigit(static_cast<unsigned char>(s[i])); ++i, ++digits) {
+        char c = s[i];
+        int d = c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+        v = (v << 4) | static_cast<std::uint32_t>(d);
+    }
+    value = static_cast<std::int32_t>(v);
+    return digits > 0;
+}
+
+// A refusal of ADSP.EXE content that would make the download file's header
+// contradict its body.
+struct Refusal {
+    long line = 0;
+    const char* what = nullptr;
+};
+
+struct Files {
+    InFile exe;
+    OutFile tmp;
+    OutFile out;
+};
+
+enum class Failure { None, Refused, TmpReopen, Write };
+
+class Pass {
+public:
+    Pass(int mode, Files& f) : mode_(mode), f_(f), w_(f.out) {}
+
+    Failure run(std::int32_t& nmod_out);
+    const Refusal& refusal() const { return refusal_; }
+
+private:
+    bool close_module(char type, std::int32_t length, std::int32_t start, bool at_end);
+
+    int mode_;
+    Files& f_;
+    DownloadWriter w_;
+    Refusal refusal_;
+};
+
+bool Pass::close_module(char type, std::int32_t length, std::int32_t start, bool at_end)
+{
+    w_.module_record(type == 'P' ? 0x00 : 0x01, static_cast<std::uint32_t>(length), static_cast<std::uint32_t>(start));
+    // The module's words wait in ADSP.TMP; copy them behind the record.
+    f_.tmp.close();
+    InFile words;
+    if (!words.open(kTmpFile, FileMode::Binary)) return false;
+    unsigned char buf[1 << 16];
+    while (std::size_t n = words.read(buf, sizeof buf)) f_.out.write(buf, n);
+    words.close();
+    w_.end_line();
+    if (!at_end && !f_.tmp.open(kTmpFile)) return false;
+    return true;
+}
+
+Failure Pass::run(std::int32_t& nmod_out)
+{
+    const bool writing = mode_ == 1;
+    std::string buf;
+    std::int32_t count = 1;
+    std::int32_t lastcount = 0;
+    char type = 0;
+    char lasttype = 0;
+    std::int32_t value = 0;
+    std::int32_t addr = 0;
+    std::int32_t start = 0;
+    std::int32_t nmod = 0;
+    bool seen_block = false;
+    long lineno = 0;
+
+    auto refuse = [&](const char* what) {
+        refusal_ = {lineno, what};
+        return Failure::Refused;
+    };
+
+    while (f_.exe.readline(buf)) {
+        ++lineno;
+        const bool block_line = !buf.empty() && buf[0] == '@';
+        // Lines ahead of the first block line belong to no block; counting them
+        // would make a module without a block type.
+        if (!seen_block && !block_line) continue;
+
+        count = add32(count, 1);
+        if (block_line) {
+            seen_block = true;
+            lasttype = type;
+            type = buf.size() > 1 ? buf[1] : 0;
+            if (type != 'P' && type != 'D') return refuse("block type is neither P nor D");
+            lastcount = count;
+            count = 0;
+        }
+        if (count == 1) {
+            if (!parse_hex(buf, value)) return refuse("address line is not a hex number");
+            if (add32(addr, lastcount - 3) == value && type == lasttype) {
+                addr = value;
+            } else {
+                addr = add32(addr, lastcount - 3);
+                std::int32_t length = add32(addr, -start);
+                if (length > 0) {
+                    if (nmod == 0xFFFF) return refuse("more than 65535 modules");
+                    ++nmod;
+                    if (writing && !close_module(lasttype, length, start, false)) return Failure::TmpReopen;
+                }
+                addr = start = value;
+            }
+        }
+        if (count > 1 && type != 0 && buf.size() >= 4 && buf.size() <= 6) {
+            if (buf.size() == 5) return refuse("data line of 5 characters (an odd number of hex digits)");
+            if (writing) f_.tmp.line(buf);
+        }
+    }
+    if (!seen_block) return refuse("no block line (@P or @D) in the file");
+    if (nmod == 0xFFFF) return refuse("more than 65535 modules");
+    ++nmod;
+    addr = add32(addr, count - 3);
+    if (writing) {
+        if (!close_module(type, add32(addr, -start), start, true)) return Failure::TmpReopen;
+        bool ok = f_.tmp.close();
+        if (!f_.out.close() || !ok) return Failure::Write;
+    }
+    nmod_out = nmod;
+    return Failure::None;
+}
+
+// Opens the three files in their fixed order; returns 0 or the exit status.
+int open_files(Files& f)
+{
+    if (!f.exe.open(kExeFile, FileMode::Text)) {
+        std::fputs("fopen error 1\n", stdout);
+        return 1;
+    }
+    if (!f.tmp.open(kTmpFile)) {
+        std::fputs("fopen error 2\n", stdout);
+        return 2;
+    }
+    if (!f.out.open(kDownloadFile)) {
+        std::fputs("fopen error 3\n", stdout);
+        return 3;
+    }
+    return 0;
+}
+
+int report(Failure failure, const Pass& pass)
+{
+    switch (failure) {
+    case Failure::None:
+        return 0;
+    case Failure::Refused:
+        std::printf("%s line %ld: %s; no download file written\n", kExeFile, pass.refusal().line,
+                    pass.refusal().what);
+        return 1;
+    case Failure::TmpReopen:
+        std::fputs("fopen error 2\n", stdout);
+        return 1;
+    case Failure::Write:
+        std::printf("write error on %s\n", kDownloadFile);
+        return 1;
+    }
+    return 1;
+}
+
+}  // namespace
+
+int run_convert(int argc, char** argv)
+{
+    std::fputs("convert version 2.5 - win32\n", stdout);
+    std::printf("supports ro/da version %3.1f\n", 2.3);
+    NameField name;
+    if (!take_name_argument(argc, argv, "ro/da file name:   %s\n", name)) return 0;
+
+    std::int32_t nmod = 0;
+    {
+        Files f;
+        if (int status = open_files(f)) return status;
+        Pass counting(0, f);
+        if (int status = report(counting.run(nmod), counting)) return status;
+        std::printf("number of modules: %d\n", nmod);
+        if (nmod > 10) {
+            std::fputs("warning: more than 10 modules detected\n"
+                       "too many modules reduce RO/DA file efficiency\n"
+                       "please check linking procedure\n",
+                       stdout);
+        }
+    }  // all three closed; opening them again empties ADSP.OUT and ADSP.TMP
+
+    Files f;
+    if (int status = open_files(f)) return status;
+    DownloadWriter w(f.out);
+    w.header_line(0x00);
+    w.name_line(name, static_cast<std::uint16_t>(nmod), check_word(23 * nmod + name_check_sum(name)), false,
+                HexCase::Lower);
+    std::int32_t written = 0;
+    Pass writing(1, f);
+    return report(writing.run(written), writing);
+}
+
+}  // namespace ziv

@@ -1,0 +1,199 @@
+#include "textio.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ziv {
+
+namespace {
+constexpr std::size_t kInSize = 1 << 18;
+constexpr unsigned char kCtrlZ = 0x1A;
+
+bool write_all(int fd, const unsigned char* p, std::size_t n)
+{
+    while (n > 0) {
+        ssize_t w = ::write(fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += w;
+        n -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
+}  // namespace
+
+InFile::~InFile() { close(); }
+
+bool InFile::open(const char* path, FileMode mode)
+{
+    close();
+    fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) return false;
+    struct stat st;
+    if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {  // a folder is no input
+        ::close(fd_);
+        fd_ = -1;
+        return false;
+    }
+    mode_ = mode;
+    at_end_ = false;
+    held_cr_ = false;
+    pos_ = end_ = 0;
+    if (!buf_) buf_.reset(new unsigned char[kInSize + 1]);
+    return true;
+}
+
+void InFile::close()
+{
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    pos_ = end_ = 0;
+    at_end_ = true;
+}
+
+std::int64_t InFile::remaining_binary_size() const
+{
+    if (fd_ < 0 || mode_ != FileMode::Binary) return -1;
+    struct stat st;
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    off_t here = ::lseek(fd_, 0, SEEK_CUR);
+    if (here < 0) return -1;
+    return static_cast<std::int64_t>(st.st_size - here) + static_cast<std::int64_t>(end_ - pos_);
+}
+
+// Refills the buffer; false when the input is exhausted.
+bool InFile::fill()
+{
+    pos_ = end_ = 0;
+    while (!at_end_ && end_ == 0) {
+        // A CR held back from the last block goes first, so that it can meet
+        // the LF at the start of this one.
+        std::size_t start = 0;
+        if (held_cr_) {
+            buf_[0] = '\r';
+            start = 1;
+            held_cr_ = false;
+        }
+        ssize_t got;
+        do {
+            got = ::read(fd_, buf_.get() + start, kInSize - start);
+        } while (got < 0 && errno == EINTR);
+        if (got <= 0) {
+            at_end_ = true;  // end of file, or a read error taken as the end
+            end_ = start;    // a held CR at the very end is an ordinary byte
+            break;
+        }
+        std::size_t n = start + static_cast<std::size_t>(got);
+        if (mode_ == FileMode::Binary) {
+            end_ = n;
+            break;
+        }
+        // Text mode: stop at 0x1A, drop the CR of each CR LF pair.
+        unsigned char* b = buf_.get();
+        if (void* z = std::memchr(b, kCtrlZ, n)) {
+            n = static_cast<std::size_t>(static_cast<unsigned char*>(z) - b);
+            at_end_ = true;
+        } else if (b[n - 1] == '\r') {
+            held_cr_ = true;  // its fate depends on the next byte
+            --n;
+        }
+        std::size_t out = 0;
+        std::size_t in = 0;
+        while (in < n) {
+            auto* cr = static_cast<unsigned char*>(std::memchr(b + in, '\r', n - in));
+            std::size_t stop = cr ? static_cast<std::size_t>(cr - b) : n;
+            if (out != in) std::memmove(b + out, b + in, stop - in);
+            out += stop - in;
+            in = stop;
+            if (!cr) break;
+            if (in + 1 < n && b[in + 1] == '\n') {
+                ++in;  // CR LF -> LF
+            } else {
+                b[out++] = '\r';  // a lone CR is kept
+                ++in;
+            }
+        }
+        end_ = out;
+    }
+    return end_ > 0;
+}
+
+std::size_t InFile::read(unsigned char* dst, std::size_t n)
+{
+    std::size_t done = 0;
+    while (done < n) {
+        if (pos_ == end_ && !fill()) break;
+        std::size_t k = std::min(n - done, end_ - pos_);
+        std::memcpy(dst + done, buf_.get() + pos_, k);
+        pos_ += k;
+        done += k;
+    }
+    return done;
+}
+
+bool InFile::readline(std::string& line)
+{
+    line.clear();
+    for (;;) {
+        if (pos_ == end_ && !fill()) return false;
+        const unsigned char* b = buf_.get() + pos_;
+        std::size_t avail = end_ - pos_;
+        auto* nl = static_cast<const unsigned char*>(std::memchr(b, '\n', avail));
+        if (nl) {
+            std::size_t k = static_cast<std::size_t>(nl - b);
+            line.append(reinterpret_cast<const char*>(b), k);
+            pos_ += k + 1;
+            return true;
+        }
+        line.append(reinterpret_cast<const char*>(b), avail);
+        pos_ = end_;
+    }
+}
+
+OutFile::~OutFile() { close(); }
+
+bool OutFile::open(const char* path)
+{
+    close();
+    fd_ = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd_ < 0) return false;
+    failed_ = false;
+    used_ = 0;
+    if (!buf_) buf_.reset(new unsigned char[kSize]);
+    return true;
+}
+
+bool OutFile::flush()
+{
+    if (fd_ < 0) return false;
+    if (used_ > 0 && !failed_ && !write_all(fd_, buf_.get(), used_)) failed_ = true;
+    used_ = 0;
+    return !failed_;
+}
+
+bool OutFile::close()
+{
+    if (fd_ < 0) return !failed_;
+    flush();
+    if (::close(fd_) != 0) failed_ = true;
+    fd_ = -1;
+    return !failed_;
+}
+
+void OutFile::write_slow(const void* data, std::size_t n)
+{
+    flush();
+    if (n >= kSize) {
+        if (!failed_ && !write_all(fd_, static_cast<const unsigned char*>(data), n)) failed_ = true;
+        return;
+    }
+    std::memcpy(buf_.get(), data, n);
+    used_ = n;
+}
+
+}  // namespace ziv

@@ -1,0 +1,121 @@
+// File access for the download tools.
+//
+// The tools were made for a C library whose text mode changes what a program
+// reads and writes: on input a CR LF pair arrives as a single LF and a byte
+// 0x1A ends the file; on output every LF goes out as CR LF. InFile and OutFile
+// reproduce exactly that on any platform, so every tool reads and writes the
+// same bytes everywhere. Both are buffered in large blocks: the converters
+// handle files of many megabytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace ziv {
+
+enum class FileMode { Text, Binary };
+
+class InFile {
+public:
+    InFile() = default;
+    ~InFile();
+    InFile(const InFile&) = delete;
+    InFile& operator=(const InFile&) = delete;
+
+    // False when the file cannot be opened for reading.
+    bool open(const char* path, FileMode mode);
+    void close();
+    bool is_open() const { return fd_ >= 0; }
+
+    // Copies up to n bytes of the (translated) input; 0 at the end.
+    std::size_t read(unsigned char* dst, std::size_t n);
+
+    // The next byte, or -1 at the end of the input.
+    int getc()
+    {
+        if (pos_ == end_ && !fill()) return -1;
+        return buf_[pos_++];
+    }
+
+    // The next complete line, without its line end. Returns false at the end of
+    // the input; a last line without a line end is dropped, as the tools always
+    // did. Lines of any length are read whole.
+    bool readline(std::string& line);
+
+    // Bytes left in the input when it is a regular file read in binary mode
+    // (-1 otherwise). Lets binary counting skip a read of the whole file.
+    std::int64_t remaining_binary_size() const;
+
+private:
+    bool fill();
+
+    int fd_ = -1;
+    FileMode mode_ = FileMode::Binary;
+    bool at_end_ = false;       // no more raw bytes will be read
+    bool held_cr_ = false;      // a CR at the end of the last raw block, undecided
+    std::unique_ptr<unsigned char[]> buf_;
+    std::size_t pos_ = 0;
+    std::size_t end_ = 0;
+};
+
+class OutFile {
+public:
+    OutFile() = default;
+    ~OutFile();
+    OutFile(const OutFile&) = delete;
+    OutFile& operator=(const OutFile&) = delete;
+
+    // Creates or empties the file. False when it cannot be opened.
+    bool open(const char* path);
+    // Writes what is buffered and closes; false if any write failed.
+    bool close();
+    bool flush();
+    bool is_open() const { return fd_ >= 0; }
+    bool failed() const { return failed_; }
+
+    void write(const void* data, std::size_t n)
+    {
+        if (n <= kSize - used_) {
+            std::memcpy(buf_.get() + used_, data, n);
+            used_ += n;
+        } else {
+            write_slow(data, n);
+        }
+    }
+    void write(std::string_view s) { write(s.data(), s.size()); }
+    void put(char c)
+    {
+        if (used_ == kSize) flush();
+        buf_[used_++] = static_cast<unsigned char>(c);
+    }
+    // One text line: its characters and the line end CR LF.
+    void line(std::string_view s)
+    {
+        write(s);
+        write("\r\n", 2);
+    }
+
+    // Direct access to the buffer for tight formatting loops: reserve(n) makes
+    // room for n bytes and returns where to put them; commit(n) keeps them.
+    static constexpr std::size_t kSize = 1 << 20;
+    unsigned char* reserve(std::size_t n)
+    {
+        if (kSize - used_ < n) flush();
+        return buf_.get() + used_;
+    }
+    void commit(std::size_t n) { used_ += n; }
+
+private:
+    void write_slow(const void* data, std::size_t n);
+
+    int fd_ = -1;
+    bool failed_ = false;
+    std::unique_ptr<unsigned char[]> buf_;
+    std::size_t used_ = 0;
+};
+
+}  // namespace ziv

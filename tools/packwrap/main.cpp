@@ -1,0 +1,3 @@
+#include "converters.h"
+
+int main(int argc, char** argv) { return ziv::run_wrapper(ziv::kPackwrap, argc, argv); }
