@@ -22,7 +22,7 @@ std::int32_t add32(std::int32_t a, std::int32_t b)
 
 // Reads a leading hex number (blanks and a 0x prefix allowed before it) into
 // its low 32 bits. False when the text does not begin with one.
-bool parse_hex(const std::string& s, std::int32_t& value)
+bool parse_hex(std::string_view s, std::int32_t& value)
 {
     std::size_t i = 0;
     while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
@@ -73,13 +73,23 @@ private:
 bool Pass::close_module(char type, std::int32_t length, std::int32_t start, bool at_end)
 {
     w_.module_record(type == 'P' ? 0x00 : 0x01, static_cast<std::uint32_t>(length), static_cast<std::uint32_t>(start));
-    // The module's words wait in ADSP.TMP; copy them behind the record.
-    f_.tmp.close();
-    InFile words;
-    if (!words.open(kTmpFile, FileMode::Binary)) return false;
-    unsigned char buf[1 << 16];
-    while (std::size_t n = words.read(buf, sizeof buf)) f_.out.write(buf, n);
-    words.close();
+    // The module's words wait in ADSP.TMP. While they still fit its buffer
+    // they are taken from memory; the file itself then only needs emptying.
+    if (!f_.tmp.written_through()) {
+        f_.out.write(f_.tmp.pending());
+        if (!at_end) f_.tmp.drop_pending();
+        if (at_end) {
+            w_.end_line();
+            return true;  // the caller closes ADSP.TMP, which keeps the last module
+        }
+    } else {
+        f_.tmp.close();
+        InFile words;
+        if (!words.open(kTmpFile, FileMode::Binary)) return false;
+        unsigned char buf[1 << 16];
+        while (std::size_t n = words.read(buf, sizeof buf)) f_.out.write(buf, n);
+        words.close();
+    }
     w_.end_line();
     if (!at_end && !f_.tmp.open(kTmpFile)) return false;
     return true;
@@ -88,7 +98,7 @@ bool Pass::close_module(char type, std::int32_t length, std::int32_t start, bool
 Failure Pass::run(std::int32_t& nmod_out)
 {
     const bool writing = mode_ == 1;
-    std::string buf;
+    std::string_view buf;
     std::int32_t count = 1;
     std::int32_t lastcount = 0;
     char type = 0;
@@ -105,7 +115,7 @@ Failure Pass::run(std::int32_t& nmod_out)
         return Failure::Refused;
     };
 
-    while (f_.exe.readline(buf)) {
+    while (f_.exe.next_line(buf)) {
         ++lineno;
         const bool block_line = !buf.empty() && buf[0] == '@';
         // Lines ahead of the first block line belong to no block; counting them

@@ -1,6 +1,6 @@
 #include "download.h"
 
-#include <cstdio>
+#include <cstring>
 
 namespace ziv {
 
@@ -8,6 +8,9 @@ namespace {
 struct HexTables {
     char lower[256][2];
     char upper[256][2];
+    // Each byte's whole data line ("hh" CR LF), ready to store in one go.
+    std::uint32_t line_lower[256];
+    std::uint32_t line_upper[256];
     HexTables()
     {
         const char* lo = "0123456789abcdef";
@@ -17,6 +20,10 @@ struct HexTables {
             lower[i][1] = lo[i & 15];
             upper[i][0] = up[i >> 4];
             upper[i][1] = up[i & 15];
+            const char lo_line[4] = {lower[i][0], lower[i][1], '\r', '\n'};
+            const char up_line[4] = {upper[i][0], upper[i][1], '\r', '\n'};
+            std::memcpy(&line_lower[i], lo_line, 4);
+            std::memcpy(&line_upper[i], up_line, 4);
         }
     }
 };
@@ -85,19 +92,12 @@ void DownloadWriter::length_line(std::uint32_t length)
 
 void DownloadWriter::data_lines(const unsigned char* bytes, std::size_t n, HexCase hc)
 {
-    const auto& table = hc == HexCase::Upper ? kHex.upper : kHex.lower;
+    const std::uint32_t* table = hc == HexCase::Upper ? kHex.line_upper : kHex.line_lower;
     constexpr std::size_t kChunk = 16384;
     while (n > 0) {
         std::size_t k = n < kChunk ? n : kChunk;
         unsigned char* p = out_.reserve(4 * k);
-        for (std::size_t i = 0; i < k; ++i) {
-            const char* h = table[bytes[i]];
-            p[0] = static_cast<unsigned char>(h[0]);
-            p[1] = static_cast<unsigned char>(h[1]);
-            p[2] = '\r';
-            p[3] = '\n';
-            p += 4;
-        }
+        for (std::size_t i = 0; i < k; ++i) std::memcpy(p + 4 * i, &table[bytes[i]], 4);
         out_.commit(4 * k);
         bytes += k;
         n -= k;

@@ -43,6 +43,7 @@ bool InFile::open(const char* path, FileMode mode)
     mode_ = mode;
     at_end_ = false;
     held_cr_ = false;
+    line_mode_ = false;
     pos_ = end_ = 0;
     if (!buf_) buf_.reset(new unsigned char[kInSize + 1]);
     return true;
@@ -98,25 +99,23 @@ bool InFile::fill()
         if (void* z = std::memchr(b, kCtrlZ, n)) {
             n = static_cast<std::size_t>(static_cast<unsigned char*>(z) - b);
             at_end_ = true;
-        } else if (b[n - 1] == '\r') {
+        }
+        if (line_mode_) {
+            // next_line drops the CR before each LF itself; nothing to move.
+            end_ = n;
+            break;
+        }
+        if (!at_end_ && b[n - 1] == '\r') {
             held_cr_ = true;  // its fate depends on the next byte
             --n;
         }
+        // One pass, byte by byte: lines are short, so a call per line costs
+        // more than a plain loop over the block.
         std::size_t out = 0;
-        std::size_t in = 0;
-        while (in < n) {
-            auto* cr = static_cast<unsigned char*>(std::memchr(b + in, '\r', n - in));
-            std::size_t stop = cr ? static_cast<std::size_t>(cr - b) : n;
-            if (out != in) std::memmove(b + out, b + in, stop - in);
-            out += stop - in;
-            in = stop;
-            if (!cr) break;
-            if (in + 1 < n && b[in + 1] == '\n') {
-                ++in;  // CR LF -> LF
-            } else {
-                b[out++] = '\r';  // a lone CR is kept
-                ++in;
-            }
+        for (std::size_t in = 0; in < n; ++in) {
+            unsigned char c = b[in];
+            if (c == '\r' && in + 1 < n && b[in + 1] == '\n') continue;  // CR LF -> LF
+            b[out++] = c;
         }
         end_ = out;
     }
@@ -136,22 +135,35 @@ std::size_t InFile::read(unsigned char* dst, std::size_t n)
     return done;
 }
 
-bool InFile::readline(std::string& line)
+bool InFile::next_line(std::string_view& line)
 {
-    line.clear();
+    // Bytes already translated by read() would be translated again; lines are
+    // read from the start of a file.
+    line_mode_ = true;
+    const bool text = mode_ == FileMode::Text;
+    bool spanning = false;
     for (;;) {
         if (pos_ == end_ && !fill()) return false;
-        const unsigned char* b = buf_.get() + pos_;
+        const char* b = reinterpret_cast<const char*>(buf_.get()) + pos_;
         std::size_t avail = end_ - pos_;
-        auto* nl = static_cast<const unsigned char*>(std::memchr(b, '\n', avail));
-        if (nl) {
-            std::size_t k = static_cast<std::size_t>(nl - b);
-            line.append(reinterpret_cast<const char*>(b), k);
-            pos_ += k + 1;
-            return true;
+        auto* nl = static_cast<const char*>(std::memchr(b, '\n', avail));
+        if (!nl) {
+            if (!spanning) long_line_.clear();
+            long_line_.append(b, avail);
+            spanning = true;
+            pos_ = end_;
+            continue;
         }
-        line.append(reinterpret_cast<const char*>(b), avail);
-        pos_ = end_;
+        std::size_t k = static_cast<std::size_t>(nl - b);
+        pos_ += k + 1;
+        if (spanning) {
+            long_line_.append(b, k);
+            line = long_line_;
+        } else {
+            line = std::string_view(b, k);
+        }
+        if (text && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+        return true;
     }
 }
 
@@ -163,6 +175,7 @@ bool OutFile::open(const char* path)
     fd_ = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd_ < 0) return false;
     failed_ = false;
+    written_through_ = false;
     used_ = 0;
     if (!buf_) buf_.reset(new unsigned char[kSize]);
     return true;
@@ -171,7 +184,10 @@ bool OutFile::open(const char* path)
 bool OutFile::flush()
 {
     if (fd_ < 0) return false;
-    if (used_ > 0 && !failed_ && !write_all(fd_, buf_.get(), used_)) failed_ = true;
+    if (used_ > 0) {
+        written_through_ = true;
+        if (!failed_ && !write_all(fd_, buf_.get(), used_)) failed_ = true;
+    }
     used_ = 0;
     return !failed_;
 }
@@ -189,6 +205,7 @@ void OutFile::write_slow(const void* data, std::size_t n)
 {
     flush();
     if (n >= kSize) {
+        written_through_ = true;
         if (!failed_ && !write_all(fd_, static_cast<const unsigned char*>(data), n)) failed_ = true;
         return;
     }

@@ -41,10 +41,18 @@ public:
         return buf_[pos_++];
     }
 
-    // The next complete line, without its line end. Returns false at the end of
-    // the input; a last line without a line end is dropped, as the tools always
-    // did. Lines of any length are read whole.
-    bool readline(std::string& line);
+    // The next complete line, without its line end (LF, or CR LF in text
+    // mode). Returns false at the end of the input; a last line without a line
+    // end is dropped, as the tools always did. Lines of any length are read
+    // whole. The view stays valid until the next call.
+    bool next_line(std::string_view& line);
+    bool readline(std::string& line)
+    {
+        std::string_view v;
+        if (!next_line(v)) return false;
+        line.assign(v);
+        return true;
+    }
 
     // Bytes left in the input when it is a regular file read in binary mode
     // (-1 otherwise). Lets binary counting skip a read of the whole file.
@@ -57,6 +65,8 @@ private:
     FileMode mode_ = FileMode::Binary;
     bool at_end_ = false;       // no more raw bytes will be read
     bool held_cr_ = false;      // a CR at the end of the last raw block, undecided
+    bool line_mode_ = false;    // read by lines: line ends are handled per line
+    std::string long_line_;     // a line that spans blocks
     std::unique_ptr<unsigned char[]> buf_;
     std::size_t pos_ = 0;
     std::size_t end_ = 0;
@@ -76,6 +86,12 @@ public:
     bool flush();
     bool is_open() const { return fd_ >= 0; }
     bool failed() const { return failed_; }
+
+    // A scratch file that never outgrew the buffer can be read back from
+    // memory: written_through() is false and pending() holds everything.
+    bool written_through() const { return written_through_; }
+    std::string_view pending() const { return {reinterpret_cast<const char*>(buf_.get()), used_}; }
+    void drop_pending() { used_ = 0; }
 
     void write(const void* data, std::size_t n)
     {
@@ -114,6 +130,7 @@ private:
 
     int fd_ = -1;
     bool failed_ = false;
+    bool written_through_ = false;
     std::unique_ptr<unsigned char[]> buf_;
     std::size_t used_ = 0;
 };

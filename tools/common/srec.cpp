@@ -1,0 +1,179 @@
+#include "srec.h"
+
+#include "download.h"
+
+#include <algorithm>
+
+namespace ziv {
+
+namespace detail {
+SpairTables::SpairTables()
+{
+    for (int c = 0; c < 256; ++c) {
+        int v = static_cast<signed char>(c);  // a non-digit counts with its own code
+        if (c >= '0' && c <= '9') v = c - '0';
+        if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+        if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+        // ((hi << 4) | lo) & 0xFF == ((hi << 4) & 0xFF) | (lo & 0xFF)
+        high[c] = static_cast<std::uint8_t>((v << 4) & 0xFF);
+        low[c] = static_cast<std::uint8_t>(v & 0xFF);
+    }
+}
+const SpairTables kSpair;
+}  // namespace detail
+
+bool srcflush(OutFile& out, std::string_view data, std::uint32_t address)
+{
+    const std::size_t n = data.size() / 2;
+    if (n > kSrecMaxData || std::uint64_t{address} + n > kSrecAddressSpace) return false;
+    if (address == kSrecAddressSpace) return true;  // an empty record with no address left
+
+    const unsigned count = static_cast<unsigned>(n + 4);
+    const unsigned char a2 = static_cast<unsigned char>(address >> 16);
+    const unsigned char a1 = static_cast<unsigned char>(address >> 8);
+    const unsigned char a0 = static_cast<unsigned char>(address);
+    unsigned sum = count + a2 + a1 + a0;
+
+    unsigned char* o = out.reserve(2 + 8 + 2 * n + 2 + 2);
+    o[0] = 'S';
+    o[1] = '2';
+    std::memcpy(o + 2, hex_pair(static_cast<unsigned char>(count), HexCase::Upper), 2);
+    std::memcpy(o + 4, hex_pair(a2, HexCase::Upper), 2);
+    std::memcpy(o + 6, hex_pair(a1, HexCase::Upper), 2);
+    std::memcpy(o + 8, hex_pair(a0, HexCase::Upper), 2);
+    const char* d = data.data();
+    std::memcpy(o + 10, d, 2 * n);
+    for (std::size_t i = 0; i < n; ++i) sum += getspair(d[2 * i], d[2 * i + 1]);
+    unsigned char* t = o + 10 + 2 * n;
+    std::memcpy(t, hex_pair(static_cast<unsigned char>(~sum), HexCase::Upper), 2);
+    t[2] = '\r';
+    t[3] = '\n';
+    out.commit(2 + 8 + 2 * n + 2 + 2);
+    return true;
+}
+
+SrecLine parse_srec_line(std::string_view line)
+{
+    SrecLine r;
+    if (line.empty()) return r;
+    if (line.size() >= 2 && line[1] == '9') return r;  // a terminator, whatever its form
+    if (line.size() < 2 || line[0] != 'S') {
+        r.kind = SrecLine::Kind::Bad;
+        r.problem = "not an S-record";
+        return r;
+    }
+    std::size_t data_start = 0;
+    switch (line[1]) {
+    case '0':  // header
+    case '5':  // record counts
+    case '6':
+    case '7':  // terminators of S3 and S2 files
+    case '8':
+        return r;
+    case '1':
+        data_start = 8;
+        break;
+    case '2':
+        data_start = 10;
+        break;
+    case '3':
+        data_start = 12;
+        break;
+    default:
+        r.kind = SrecLine::Kind::Bad;
+        r.problem = "not an S-record";
+        return r;
+    }
+    r.kind = SrecLine::Kind::Bad;
+    if (line.size() < data_start + 2) {
+        r.problem = "too short for an S-record";
+    } else if (line.size() > kSrecMaxLine || (line.size() - data_start - 2) / 2 > kSrecMaxData) {
+        r.problem = "too long for an S2 record";
+    } else if (line.size() % 2 != 0) {
+        r.problem = "odd number of characters";
+    } else {
+        r.kind = SrecLine::Kind::Data;
+        r.data = line.substr(data_start, line.size() - data_start - 2);
+    }
+    return r;
+}
+
+namespace {
+constexpr unsigned char kCtrlZ = 0x1A;
+}
+
+TextLines::TextLines(InFile& in, std::size_t max_line, std::size_t block)
+    : in_(in), max_line_(max_line), buf_(std::max(block, max_line + 2))
+{
+    pos_ = end_ = buf_.data();
+}
+
+// Reads into buf_ from offset `from` to its end; returns the bytes taken in.
+// Text mode ends the input at 0x1A.
+std::size_t TextLines::read_block(std::size_t from)
+{
+    if (at_end_) return 0;
+    std::size_t want = buf_.size() - from;
+    std::size_t got = in_.read(reinterpret_cast<unsigned char*>(buf_.data() + from), want);
+    if (got < want) at_end_ = true;
+    if (void* z = std::memchr(buf_.data() + from, kCtrlZ, got)) {
+        got = static_cast<std::size_t>(static_cast<char*>(z) - (buf_.data() + from));
+        at_end_ = true;
+    }
+    return got;
+}
+
+bool TextLines::next_slow(std::string_view& line)
+{
+    // Nothing from pos_ to end_ holds a line end: keep it and read on.
+    for (;;) {
+        std::size_t keep = static_cast<std::size_t>(end_ - pos_);
+        if (max_line_ > 0 && keep > max_line_) return next_overlong(line);
+        if (at_end_) {
+            pos_ = end_;  // a last line without a line end is not read
+            return false;
+        }
+        if (keep == buf_.size()) {
+            std::size_t off = static_cast<std::size_t>(pos_ - buf_.data());
+            buf_.resize(buf_.size() * 2);  // a line longer than the block
+            pos_ = buf_.data() + off;
+        }
+        std::memmove(buf_.data(), pos_, keep);
+        std::size_t got = read_block(keep);
+        pos_ = buf_.data();
+        end_ = pos_ + keep + got;
+        const char* nl = static_cast<const char*>(std::memchr(pos_ + keep, '\n', got));
+        if (nl) {
+            std::size_t k = static_cast<std::size_t>(nl - pos_);
+            if (k > 0 && pos_[k - 1] == '\r') --k;
+            line = std::string_view(pos_, k);
+            pos_ = nl + 1;
+            return true;
+        }
+    }
+}
+
+bool TextLines::next_overlong(std::string_view& line)
+{
+    // Keep the first max_line + 1 characters, which are enough to see that the
+    // line is too long, and pass over the rest up to its line end.
+    std::size_t keep = max_line_ + 1;
+    std::memmove(buf_.data(), pos_, keep);
+    for (;;) {
+        std::size_t got = read_block(keep);
+        const char* from = buf_.data() + keep;
+        pos_ = buf_.data() + keep;  // nothing buffered while passing over
+        end_ = pos_ + got;
+        if (const char* nl = static_cast<const char*>(std::memchr(from, '\n', got))) {
+            line = std::string_view(buf_.data(), keep);
+            pos_ = nl + 1;
+            return true;
+        }
+        if (at_end_) {
+            pos_ = end_;
+            return false;
+        }
+    }
+}
+
+}  // namespace ziv

@@ -1,0 +1,249 @@
+// The S-record tools: recmake (ADSP.OUT to ADSP.MSF), recjoin (two S-record
+// files into one) and recraw (input.msf to the raw bytes of out.dat).
+#include "srec.h"
+
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace ziv {
+
+namespace {
+
+// A record is closed by the first line that brings it to this many bytes.
+constexpr std::size_t kRecordFill = 20;
+// Download file lines hold at most 28 hex digits; a longer line is taken as
+// pieces of that size, so that no record grows beyond 19 + 14 bytes.
+constexpr std::size_t kMaxPiece = 28;
+
+constexpr std::size_t kRawSkip = 21;  // the download file in front of the payload
+
+// Builds recmake's records out of the lines of the download file.
+class RecordMaker {
+public:
+    explicit RecordMaker(OutFile& out) : out_(out) {}
+
+    // Takes a piece of at most kMaxPiece characters, even in number.
+    bool add(const char* p, std::size_t len)
+    {
+        std::memcpy(data_ + 2 * n_, p, len);
+        n_ += len / 2;
+        return n_ < kRecordFill || close();
+    }
+
+    // The fast path of a two-character line.
+    bool add2(const char* p)
+    {
+        data_[2 * n_] = p[0];
+        data_[2 * n_ + 1] = p[1];
+        return ++n_ < kRecordFill || close();
+    }
+
+    // Writes the record under construction, also when it is empty. False when
+    // it would reach beyond the 24-bit address space.
+    bool close()
+    {
+        if (!srcflush(out_, std::string_view(data_, 2 * n_), address_)) return false;
+        address_ += static_cast<std::uint32_t>(n_);
+        n_ = 0;
+        return true;
+    }
+
+private:
+    OutFile& out_;
+    char data_[2 * (kRecordFill - 1 + kMaxPiece / 2)];
+    std::size_t n_ = 0;
+    std::uint32_t address_ = 0;
+};
+
+// True when the path names the same file as `other` (both exist).
+bool same_file(const char* path, const struct stat& other)
+{
+    struct stat st;
+    return ::stat(path, &st) == 0 && st.st_dev == other.st_dev && st.st_ino == other.st_ino;
+}
+
+}  // namespace
+
+int run_recmake(int, char**)
+{
+    std::fputs("recmake version 2.0 - win32\n", stdout);
+    InFile in;
+    if (!in.open("ADSP.OUT", FileMode::Binary)) {  // TextLines applies the text-mode rules
+        std::fputs("fopen error - read\n", stdout);
+        return 1;
+    }
+    OutFile out;
+    if (!out.open("ADSP.MSF")) {
+        std::fputs("fopen error - write\n", stdout);
+        return 1;
+    }
+
+    RecordMaker rec(out);
+    TextLines lines(in);
+    unsigned long long lineno = 0;
+    bool full = false;
+    std::string_view line;
+    for (;;) {
+        // Most download files are one byte per line: "hh" CR LF.
+        const char* p = lines.pending_begin();
+        const char* e = lines.pending_end();
+        while (e - p >= 4 && p[2] == '\r' && p[3] == '\n' && p[0] != '\n' && p[1] != '\n') {
+            ++lineno;
+            if (!rec.add2(p)) {
+                full = true;
+                break;
+            }
+            p += 4;
+        }
+        lines.skip_to(p);
+        if (full || !lines.next(line)) break;
+        ++lineno;
+        if (line.size() % 2 != 0) {
+            std::printf("ADSP.OUT line %llu: odd number of hex digits\n", lineno);
+            return 1;  // the records written so far stay
+        }
+        for (std::size_t at = 0; at < line.size() && !full; at += kMaxPiece)
+            full = !rec.add(line.data() + at, std::min(kMaxPiece, line.size() - at));
+        if (full) break;
+    }
+    if (full || !rec.close()) {
+        std::fputs("ADSP.OUT holds more than 16 MiB: S2 addresses end at FFFFFF\n", stdout);
+        return 1;
+    }
+    out.line(kSrecTerminator);
+    if (!out.close()) {
+        std::fputs("write error on ADSP.MSF\n", stdout);
+        return 1;
+    }
+    return 0;
+}
+
+namespace {
+
+// Copies the data of one S-record file into recjoin's output, renumbered from
+// `address` on. False when the tool must stop (the message is printed).
+bool join_file(InFile& in, const char* name, OutFile& out, std::uint32_t& address)
+{
+    TextLines lines(in, kSrecMaxLine);
+    unsigned long long lineno = 0;
+    std::string_view line;
+    while (lines.next(line)) {
+        ++lineno;
+        SrecLine rec = parse_srec_line(line);
+        if (rec.kind == SrecLine::Kind::Skip) continue;
+        if (rec.kind == SrecLine::Kind::Bad) {
+            std::printf("%s line %llu: %s\n", name, lineno, rec.problem);
+            return false;
+        }
+        if (!srcflush(out, rec.data, address)) {
+            std::printf("%s line %llu: more than 16 MiB of data: S2 addresses end at FFFFFF\n", name, lineno);
+            return false;
+        }
+        address += static_cast<std::uint32_t>(rec.data.size() / 2);
+    }
+    return true;
+}
+
+}  // namespace
+
+int run_recjoin(int argc, char** argv)
+{
+    std::fputs("recjoin version 1.0 - win32\n", stdout);
+    if (argc != 4) {
+        std::fputs("wrong number of arguments\n", stdout);
+        return 0;
+    }
+    for (int i = 1; i <= 3; ++i) {
+        if (std::strlen(argv[i]) > 12) {
+            std::printf("file name argument #%d too long\n", i);
+            return 0;
+        }
+    }
+    std::printf("file1:       %s\n", argv[1]);
+    std::printf("file2:       %s\n", argv[2]);
+    std::printf("output file: %s\n", argv[3]);
+
+    InFile first;
+    InFile second;
+    if (!first.open(argv[1], FileMode::Binary)) {
+        std::fputs("fopen error - read file1\n", stdout);
+        return 1;
+    }
+    if (!second.open(argv[2], FileMode::Binary)) {
+        std::fputs("fopen error - read file2\n", stdout);
+        return 1;
+    }
+    // Opening the output empties it: were it one of the inputs, that input's
+    // data would be lost before it is read.
+    for (int i = 1; i <= 2; ++i) {
+        struct stat st;
+        if (::stat(argv[i], &st) == 0 && same_file(argv[3], st)) {
+            std::printf("output file is file%d: it would be emptied before it is read\n", i);
+            return 1;
+        }
+    }
+    OutFile out;
+    if (!out.open(argv[3])) {
+        std::fputs("fopen error - write\n", stdout);
+        return 1;
+    }
+
+    std::uint32_t address = 0;
+    if (!join_file(first, argv[1], out, address)) return 1;
+    first.close();
+    if (!join_file(second, argv[2], out, address)) return 1;
+    second.close();
+    out.line(kSrecTerminator);
+    if (!out.close()) {
+        std::printf("write error on %s\n", argv[3]);
+        return 1;
+    }
+    return 0;
+}
+
+int run_recraw(int, char**)
+{
+    std::fputs("S-record to binary conversion - win32\n", stdout);
+    InFile in;
+    if (!in.open("input.msf", FileMode::Binary)) {
+        std::fputs("fopen error 1\n", stdout);
+        return 1;
+    }
+    OutFile out;
+    if (!out.open("out.dat")) {
+        std::fputs("fopen error 3\n", stdout);
+        return 1;
+    }
+
+    TextLines lines(in, kSrecMaxLine);
+    unsigned long long lineno = 0;
+    std::size_t skipped = 0;  // counted over the whole file
+    std::string_view line;
+    while (lines.next(line)) {
+        ++lineno;
+        SrecLine rec = parse_srec_line(line);
+        if (rec.kind == SrecLine::Kind::Skip) continue;
+        if (rec.kind == SrecLine::Kind::Bad) {
+            std::printf("input.msf line %llu: %s\n", lineno, rec.problem);
+            return 1;
+        }
+        const char* d = rec.data.data();
+        std::size_t n = rec.data.size() / 2;
+        std::size_t i = 0;
+        if (skipped < kRawSkip) {
+            i = std::min(n, kRawSkip - skipped);
+            skipped += i;
+        }
+        unsigned char* o = out.reserve(n - i);
+        for (std::size_t k = i; k < n; ++k) *o++ = getspair(d[2 * k], d[2 * k + 1]);
+        out.commit(n - i);
+    }
+    if (!out.close()) {
+        std::fputs("write error on out.dat\n", stdout);
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace ziv
