@@ -157,3 +157,38 @@ TEST(Convert, ScratchFileThatCannotBeOpened)
 }
 
 }  // namespace
+
+namespace {
+
+// Modules larger than the scratch buffer go through ADSP.TMP on disk; the
+// result must not depend on which way they went.
+TEST(Convert, LargeModulesPassThroughTheScratchFile)
+{
+    const int big = 300000;  // about 2.4 MB of words: more than the buffer
+    std::string exe = "@PA\n000000\n";
+    std::string words;
+    char buf[16];
+    for (int i = 0; i < big; ++i) {
+        std::snprintf(buf, sizeof buf, "%06x\n", i);
+        exe += buf;
+        words += buf;
+    }
+    exe += "end\n@DA\n800000\n0001\n0002\nend\n\n";
+    WorkDir dir;
+    dir.write("ADSP.EXE", crlf(exe));
+    auto r = dir.run("convert", {"t"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    char rec[32];
+    std::snprintf(rec, sizeof rec, "00%08x00000000\n", big);
+    EXPECT_EQ(dir.read("ADSP.OUT"), crlf(header(2) + rec + words + "55\n010000000200800000\n0001\n0002\n55\n"));
+    EXPECT_EQ(dir.read("ADSP.TMP"), "0001\r\n0002\r\n");
+
+    // The same big module last: ADSP.TMP keeps all of it.
+    WorkDir last;
+    last.write("ADSP.EXE", crlf("@DA\n800000\n0001\n0002\nend\n" + exe.substr(0, exe.find("end\n@DA")) + "end\n\n"));
+    r = last.run("convert", {"t"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(last.read("ADSP.TMP"), crlf(words));
+}
+
+}  // namespace
