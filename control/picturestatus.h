@@ -1,0 +1,43 @@
+// The PictureReady status codes: the contract between the control and its
+// container about every stage and failure of an image exchange.
+#pragma once
+
+#include "wintypes.h"
+
+enum PictureStatus : LONG {
+    PR_IMAGE_READY = 0,        // the image is complete and the display step has run
+    PR_CONNECTION_CLOSED = 1,  // the server closed the connection
+    PR_CONNECT_FAILED = 2,     // the connection could not be made
+    PR_RECEIVE_FAILED = 3,     // a read notification came with an error
+    PR_SEND_FAILED = 4,        // the request could not be handed to the socket
+    // 5 is never fired
+    PR_BAD_GEOMETRY = 6,       // the header's geometry cannot be displayed
+    PR_NO_MEMORY = 7,          // no memory for the announced image
+    PR_IMAGE_STARTED = 8,      // a reply's header arrived and its buffer is ready
+    PR_REQUEST_SENT = 9,       // the 24-byte request was handed to the socket
+};
+
+struct PictureStatusInfo {
+    LONG code;
+    const char* name;
+    const char* stateLeft;  // what the control looks like when the status is fired
+};
+
+inline constexpr PictureStatusInfo kPictureStatusTable[] = {
+    {PR_IMAGE_READY, "PR_IMAGE_READY", "Busy FALSE, counters 0; single image: closed; live: request sent again"},
+    {PR_CONNECTION_CLOSED, "PR_CONNECTION_CLOSED", "socket closed, Busy FALSE, partial image dropped, display kept"},
+    {PR_CONNECT_FAILED, "PR_CONNECT_FAILED", "nothing changed, Busy FALSE"},
+    {PR_RECEIVE_FAILED, "PR_RECEIVE_FAILED", "socket closed, Busy FALSE, buffers and display released"},
+    {PR_SEND_FAILED, "PR_SEND_FAILED", "connection left as it was"},
+    {PR_BAD_GEOMETRY, "PR_BAD_GEOMETRY", "display unchanged; status 0 follows"},
+    {PR_NO_MEMORY, "PR_NO_MEMORY", "socket closed, Busy FALSE, counters 0"},
+    {PR_IMAGE_STARTED, "PR_IMAGE_STARTED", "Busy TRUE, reception under way"},
+    {PR_REQUEST_SENT, "PR_REQUEST_SENT", "request on the wire, waiting for the reply"},
+};
+
+// The table entry of `code`, or null for a code that is never fired.
+inline const PictureStatusInfo* FindPictureStatus(LONG code) {
+    for (const PictureStatusInfo& info : kPictureStatusTable)
+        if (info.code == code) return &info;
+    return nullptr;
+}

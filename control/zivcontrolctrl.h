@@ -1,0 +1,119 @@
+// The image control: fetches images from the camera's image server (one TCP
+// connection per RequestImage, or a stream of them in live mode), shows the
+// last one, saves it as a BMP file and reports every stage and failure through
+// PictureReady.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "cdc.h"
+#include "imageproto.h"
+#include "imagesocket.h"
+#include "olecontrol.h"
+#include "picturestatus.h"
+#include "wingdi.h"
+
+class CZiVControlCtrl : public COleControl, public CObserver {
+public:
+    static constexpr int kReceiveBufferSize = 65536;
+    static constexpr DISPID eventidPictureReady = 1;
+    // Images whose pixel rows (or BMP file) would not fit the 32-bit size
+    // fields are refused.
+    static constexpr std::int64_t kMaxPixelRowBytes = 0x7FFFFFFF - 1078;
+
+    // `socket` replaces the real connection (tests); null: a real CImageSocket.
+    explicit CZiVControlCtrl(std::unique_ptr<CImageSocket> socket = nullptr);
+    ~CZiVControlCtrl() override;
+
+    // Properties.
+    const std::string& GetServer() const { return m_server; }
+    void SetServer(LPCTSTR server);
+    LONG GetPort() const { return m_port; }
+    void SetPort(LONG port);
+    BOOL GetBusy() const { return m_bBusy; }
+    void SetBusy(BOOL) {}  // read-only: a write is accepted and ignored
+    BOOL GetLive() const { return m_bLive; }
+    void SetLive(BOOL live);
+
+    // Methods.
+    void RequestImage(LONG x, LONG y, LONG dx, LONG dy, LONG incrx, LONG incry);
+    void SetPosition(LONG x, LONG y, LONG dx, LONG dy);
+    void Abort();
+    BOOL SaveToBmp(LPCTSTR fileName);
+    void GetImgAttrib(LONG* x, LONG* y, LONG* dx, LONG* dy);
+
+    void Update(CSubject* subject) override;
+    DWORD GetControlFlags() override;
+
+    // What the control holds, for tests and diagnostics.
+    CImageSocket* GetSocket() const { return m_pSocket.get(); }
+    const BITMAPINFO& GetBitmapInfo() const { return m_bmi; }
+    const BYTE* GetPixelRows() const { return m_pRows.get(); }
+    const BYTE* GetImageBuffer() const { return m_pImage.get(); }
+    const CBitmap* GetDisplayBitmap() const { return m_pBitmap.get(); }
+    bool HasMemoryDC() const { return m_pMemDC != nullptr; }
+    LONG GetExpected() const { return m_expected; }
+    LONG GetReceived() const { return m_received; }
+
+protected:
+    void OnDraw(CDC* pdc, const CRect& rcBounds, const CRect& rcInvalid) override;
+    void OnDestroy() override;
+    void OnNcPaint() override;
+    BOOL OnEraseBkgnd(CDC* pDC) override;
+
+    // Builds the pixel rows and the display bitmap from `size` bytes of pixel
+    // data with the header's geometry. FALSE (status 6 or 7 fired) when refused.
+    BOOL BuildBitmap(const BYTE* data, std::int64_t size, LONG x, LONG y, LONG dx, LONG dy, LONG incrx,
+                     LONG incry);
+
+private:
+    struct FreeBytes {
+        void operator()(BYTE* p) const { std::free(p); }
+    };
+    using Bytes = std::unique_ptr<BYTE[], FreeBytes>;
+
+    void CloseAndReset();
+    void FirePictureReady(LONG status) { FireEvent(eventidPictureReady, status); }
+    void SendRequest();
+    void Receive();
+    BOOL OpenReply(int n, int headerPart);
+    void CompleteImage();
+    void ReleaseDisplayObjects();
+    void ReleaseImage();
+
+    // Connection (the properties and the exchange).
+    std::string m_server;
+    LONG m_port = 0;
+    BOOL m_bLive = FALSE;
+    BOOL m_bBusy = FALSE;
+    ImageRequest m_request;
+    std::array<BYTE, kReceiveBufferSize> m_receiveBuffer;
+    Bytes m_pImage;                 // pixel data of the current (or last) reply
+    std::int64_t m_nImageSize = 0;  // bytes m_pImage holds
+    LONG m_expected = 0;            // pixel bytes announced; 0: no image in reception
+    LONG m_received = 0;            // pixel bytes stored so far
+    struct {
+        LONG x = 0, y = 0, dx = 0, dy = 0, incrx = 0, incry = 0;
+    } m_header;
+    // A reply's header may arrive over several reads; it is collected here.
+    std::array<BYTE, kHeaderSize> m_headerBytes;
+    int m_nHeaderBytes = 0;
+    // Counts CloseAndReset calls: after firing a status the control sees whether
+    // the container's handler ended or restarted the exchange.
+    unsigned m_nExchange = 0;
+    std::unique_ptr<CImageSocket> m_pSocket;
+
+    // Display.
+    BITMAPINFO m_bmi;
+    Bytes m_pRows;                  // stride x rows, top row first
+    std::int64_t m_nRowsSize = 0;
+    std::unique_ptr<CDC> m_pMemDC;
+    std::unique_ptr<CBitmap> m_pBitmap;
+    bool m_bGeometryKnown = false;
+    LONG m_geometry[4] = {0, 0, 0, 0};  // dx, dy, incrx, incry the display was built for
+    BOOL m_bSkipErase = FALSE;
+};

@@ -1,0 +1,81 @@
+#include "wingdi.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "cdc.h"
+
+HGDIOBJ GetStockObject(int object) {
+    static const CBrush white(qRgb(255, 255, 255));
+    static const CBrush ltgray(qRgb(192, 192, 192));
+    static const CBrush gray(qRgb(128, 128, 128));
+    static const CBrush dkgray(qRgb(64, 64, 64));
+    static const CBrush black(qRgb(0, 0, 0));
+    switch (object) {
+    case WHITE_BRUSH: return &white;
+    case LTGRAY_BRUSH: return &ltgray;
+    case GRAY_BRUSH: return &gray;
+    case DKGRAY_BRUSH: return &dkgray;
+    case BLACK_BRUSH: return &black;
+    default: return nullptr;
+    }
+}
+
+BOOL GdiFlush() { return TRUE; }
+
+namespace {
+
+// A grey table maps v to (v, v, v): the pixel can be computed instead of looked
+// up, which the compiler turns into wide shifts and ors (memory-bound).
+void expand_grey_row(const BYTE* src, std::uint32_t* dst, int count) {
+    for (int i = 0; i < count; ++i) {
+        const std::uint32_t v = src[i];
+        dst[i] = 0xFF000000u | v | (v << 8) | (v << 16);
+    }
+}
+
+void expand_table_row(const BYTE* src, std::uint32_t* dst, int count, const std::uint32_t* table) {
+    for (int i = 0; i < count; ++i) dst[i] = table[src[i]];
+}
+
+}  // namespace
+
+int SetDIBits(CDC* /*dc*/, CBitmap* bitmap, UINT startScan, UINT lines, const void* bits,
+              const BITMAPINFO* info, UINT colorUse) {
+    if (!bitmap || !bitmap->IsCreated() || !bits || !info || colorUse != DIB_RGB_COLORS) return 0;
+    const BITMAPINFOHEADER& h = info->bmiHeader;
+    if (h.biBitCount != 8 || h.biCompression != BI_RGB || h.biWidth <= 0 || h.biHeight == 0) return 0;
+    QImage& image = bitmap->Image();
+    if (image.depth() != 32) return 0;
+
+    const std::int64_t dibRows = std::llabs(std::int64_t(h.biHeight));
+    const bool topDown = h.biHeight < 0;
+    const std::int64_t srcStride = (std::int64_t(h.biWidth) + 3) / 4 * 4;
+    const int width = int(std::min<std::int64_t>(h.biWidth, image.width()));
+
+    const int colors = (h.biClrUsed == 0 || h.biClrUsed > 256) ? 256 : int(h.biClrUsed);
+    std::uint32_t table[256];
+    bool grey = true;
+    for (int i = 0; i < 256; ++i) {
+        const RGBQUAD q = i < colors ? info->bmiColors[i] : RGBQUAD{0, 0, 0, 0};
+        table[i] = 0xFF000000u | (std::uint32_t(q.rgbRed) << 16) | (std::uint32_t(q.rgbGreen) << 8) | q.rgbBlue;
+        grey = grey && table[i] == (0xFF000000u | std::uint32_t(i) * 0x010101u);
+    }
+
+    uchar* base = image.bits();
+    const qsizetype dstStride = image.bytesPerLine();
+    const auto* src = static_cast<const BYTE*>(bits);
+    int converted = 0;
+    for (std::int64_t j = 0; j < lines; ++j) {
+        const std::int64_t scan = std::int64_t(startScan) + j;
+        if (scan >= dibRows) break;
+        const std::int64_t row = topDown ? scan : dibRows - 1 - scan;
+        if (row >= image.height()) continue;
+        auto* dst = reinterpret_cast<std::uint32_t*>(base + row * dstStride);
+        const BYTE* s = src + j * srcStride;
+        if (grey) expand_grey_row(s, dst, width);
+        else expand_table_row(s, dst, width, table);
+        ++converted;
+    }
+    return converted;
+}

@@ -1,0 +1,111 @@
+#include "cwnd.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+#include <QWidget>
+
+class CWndWidget : public QWidget {
+public:
+    CWndWidget(CWnd* owner, QWidget* parent) : QWidget(parent), m_owner(owner) {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+    ~CWndWidget() override {
+        if (m_owner) {
+            CWnd* owner = m_owner;
+            m_owner = nullptr;
+            owner->OnDestroy();
+            owner->m_pWidget = nullptr;
+        }
+    }
+    void Disown() { m_owner = nullptr; }
+    void RequestErase() { m_erasePending = true; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        if (!m_owner) return;
+        QPainter painter(this);
+        CDC dc(&painter);
+        if (m_ncPending) {
+            m_ncPending = false;
+            m_erasePending = true;
+            m_owner->OnNcPaint();
+        }
+        if (m_erasePending) {
+            m_erasePending = false;
+            m_owner->OnEraseBkgnd(&dc);
+        }
+        const QRect r = event->rect();
+        m_owner->OnPaint(&dc, CRect(r.left(), r.top(), r.left() + r.width(), r.top() + r.height()));
+    }
+    void showEvent(QShowEvent*) override { m_ncPending = true; }
+    void moveEvent(QMoveEvent*) override { m_ncPending = true; }
+    void resizeEvent(QResizeEvent*) override { m_ncPending = true; }
+
+private:
+    CWnd* m_owner;
+    bool m_ncPending = true;
+    bool m_erasePending = true;
+};
+
+CWnd::CWnd() = default;
+
+CWnd::~CWnd() { DestroyWindow(); }
+
+BOOL CWnd::Create(QWidget* parent, const RECT& rect) {
+    if (m_pWidget) return FALSE;
+    auto* widget = new CWndWidget(this, parent);
+    m_pWidget = widget;
+    widget->setGeometry(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+    widget->show();
+    return TRUE;
+}
+
+BOOL CWnd::DestroyWindow() {
+    if (!m_pWidget) return FALSE;
+    delete m_pWidget;  // the widget's destructor runs OnDestroy and clears m_pWidget
+    m_pWidget = nullptr;
+    return TRUE;
+}
+
+CDC* CWnd::GetDC() { return new CDC(); }
+
+int CWnd::ReleaseDC(CDC* dc) {
+    delete dc;
+    return 1;
+}
+
+BOOL CWnd::InvalidateRect(LPCRECT rect, BOOL erase) {
+    if (!m_pWidget) return FALSE;
+    if (erase) static_cast<CWndWidget*>(m_pWidget)->RequestErase();
+    if (rect)
+        m_pWidget->update(rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top);
+    else
+        m_pWidget->update();
+    return TRUE;
+}
+
+void CWnd::UpdateWindow() {
+    if (m_pWidget) m_pWidget->repaint();
+}
+
+BOOL CWnd::SetWindowPos(const CWnd* insertAfter, int x, int y, int cx, int cy, UINT flags) {
+    if (!m_pWidget) return FALSE;
+    if (!(flags & SWP_NOMOVE)) m_pWidget->move(x, y);
+    if (!(flags & SWP_NOSIZE)) m_pWidget->resize(cx < 0 ? 0 : cx, cy < 0 ? 0 : cy);
+    if (!(flags & SWP_NOZORDER)) {
+        if (insertAfter && insertAfter->m_pWidget) m_pWidget->stackUnder(insertAfter->m_pWidget);
+        else m_pWidget->raise();
+    }
+    return TRUE;
+}
+
+void CWnd::GetClientRect(LPRECT rect) const {
+    if (!rect) return;
+    *rect = RECT{0, 0, 0, 0};
+    if (m_pWidget) *rect = RECT{0, 0, m_pWidget->width(), m_pWidget->height()};
+}
+
+void CWnd::OnPaint(CDC*, const CRect&) {}
+BOOL CWnd::OnEraseBkgnd(CDC*) { return TRUE; }
+void CWnd::OnNcPaint() {}
+void CWnd::OnDestroy() {}
