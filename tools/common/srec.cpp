@@ -1,26 +1,46 @@
 #include "srec.h"
 
-#include "download.h"
-
 #include <algorithm>
 
 namespace ziv {
 
 namespace detail {
-SpairTables::SpairTables()
+namespace {
+int digit_value(int c)
 {
-    for (int c = 0; c < 256; ++c) {
-        int v = static_cast<signed char>(c);  // a non-digit counts with its own code
-        if (c >= '0' && c <= '9') v = c - '0';
-        if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        // ((hi << 4) | lo) & 0xFF == ((hi << 4) & 0xFF) | (lo & 0xFF)
-        high[c] = static_cast<std::uint8_t>((v << 4) & 0xFF);
-        low[c] = static_cast<std::uint8_t>(v & 0xFF);
-    }
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return static_cast<signed char>(c);  // a non-digit counts with its own code
 }
-const SpairTables kSpair;
+}  // namespace
+
+SpairTable::SpairTable()
+{
+    for (int hi = 0; hi < 256; ++hi)
+        for (int lo = 0; lo < 256; ++lo)
+            value[hi | lo << 8] = static_cast<std::uint8_t>(((digit_value(hi) << 4) | digit_value(lo)) & 0xFF);
+}
+const SpairTable kSpair;
 }  // namespace detail
+
+namespace {
+// Upper-case digit pairs of every byte, here rather than through hex_pair:
+// srcflush runs once for every 20 bytes and a call per field shows.
+struct UpperHex {
+    char pair[256][2];
+    UpperHex()
+    {
+        for (int i = 0; i < 256; ++i) {
+            pair[i][0] = "0123456789ABCDEF"[i >> 4];
+            pair[i][1] = "0123456789ABCDEF"[i & 15];
+        }
+    }
+};
+const UpperHex kUpper;
+
+inline void put_upper(unsigned char* o, unsigned byte) { std::memcpy(o, kUpper.pair[byte & 0xFF], 2); }
+}  // namespace
 
 bool srcflush(OutFile& out, std::string_view data, std::uint32_t address)
 {
@@ -29,26 +49,27 @@ bool srcflush(OutFile& out, std::string_view data, std::uint32_t address)
     if (address == kSrecAddressSpace) return true;  // an empty record with no address left
 
     const unsigned count = static_cast<unsigned>(n + 4);
-    const unsigned char a2 = static_cast<unsigned char>(address >> 16);
-    const unsigned char a1 = static_cast<unsigned char>(address >> 8);
-    const unsigned char a0 = static_cast<unsigned char>(address);
-    unsigned sum = count + a2 + a1 + a0;
-
-    unsigned char* o = out.reserve(2 + 8 + 2 * n + 2 + 2);
+    unsigned sum = count + (address >> 16) + ((address >> 8) & 0xFF) + (address & 0xFF);
+    const std::size_t size = 2 + 8 + 2 * n + 2 + 2;
+    unsigned char* o = out.reserve(size);
     o[0] = 'S';
     o[1] = '2';
-    std::memcpy(o + 2, hex_pair(static_cast<unsigned char>(count), HexCase::Upper), 2);
-    std::memcpy(o + 4, hex_pair(a2, HexCase::Upper), 2);
-    std::memcpy(o + 6, hex_pair(a1, HexCase::Upper), 2);
-    std::memcpy(o + 8, hex_pair(a0, HexCase::Upper), 2);
+    put_upper(o + 2, count);
+    put_upper(o + 4, address >> 16);
+    put_upper(o + 6, address >> 8);
+    put_upper(o + 8, address);
+    // Copied pair by pair with the sum: records are short, and a general copy
+    // costs more to start than this loop takes.
     const char* d = data.data();
-    std::memcpy(o + 10, d, 2 * n);
-    for (std::size_t i = 0; i < n; ++i) sum += getspair(d[2 * i], d[2 * i + 1]);
-    unsigned char* t = o + 10 + 2 * n;
-    std::memcpy(t, hex_pair(static_cast<unsigned char>(~sum), HexCase::Upper), 2);
+    unsigned char* t = o + 10;
+    for (std::size_t i = 0; i < n; ++i, d += 2, t += 2) {
+        std::memcpy(t, d, 2);
+        sum += getspair(d[0], d[1]);
+    }
+    put_upper(t, ~sum);
     t[2] = '\r';
     t[3] = '\n';
-    out.commit(2 + 8 + 2 * n + 2 + 2);
+    out.commit(size);
     return true;
 }
 

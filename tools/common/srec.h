@@ -22,13 +22,12 @@ inline constexpr std::uint32_t kSrecAddressSpace = 0x1000000;
 inline constexpr std::size_t kSrecMaxData = 0xFF - 4;
 
 namespace detail {
-// getspair's two halves, already shifted and masked (see getspair).
-struct SpairTables {
-    std::uint8_t high[256];
-    std::uint8_t low[256];
-    SpairTables();
+// getspair for every pair of characters, indexed by first | second << 8.
+struct SpairTable {
+    std::uint8_t value[1 << 16];
+    SpairTable();
 };
-extern const SpairTables kSpair;
+extern const SpairTable kSpair;
 }  // namespace detail
 
 // Two hex characters to a byte, the first the high half. A hex digit of either
@@ -37,7 +36,7 @@ extern const SpairTables kSpair;
 // Input is converted by this rule without complaint.
 inline std::uint8_t getspair(char hi, char lo)
 {
-    return detail::kSpair.high[static_cast<unsigned char>(hi)] | detail::kSpair.low[static_cast<unsigned char>(lo)];
+    return detail::kSpair.value[static_cast<unsigned char>(hi) | static_cast<unsigned char>(lo) << 8];
 }
 
 // A line of an S-record file as recjoin and recraw take it. Terminators (any

@@ -39,6 +39,16 @@ public:
         return ++n_ < kRecordFill || close();
     }
 
+    bool empty() const { return n_ == 0; }
+
+    // A whole record of kRecordFill two-character lines, "hh" CR LF each.
+    bool add_full(const char* p)
+    {
+        for (std::size_t i = 0; i < kRecordFill; ++i) std::memcpy(data_ + 2 * i, p + 4 * i, 2);
+        n_ = kRecordFill;
+        return close();
+    }
+
     // Writes the record under construction, also when it is empty. False when
     // it would reach beyond the 24-bit address space.
     bool close()
@@ -55,6 +65,21 @@ private:
     std::size_t n_ = 0;
     std::uint32_t address_ = 0;
 };
+
+// Whether p holds the line "hh" CR LF, hh two characters other than LF.
+inline bool short_line(const char* p)
+{
+    return (p[2] == '\r') & (p[3] == '\n') & (p[0] != '\n') & (p[1] != '\n');
+}
+
+// Whether p holds kRecordFill such lines. Checked all at once, without an
+// early exit, so that the loop runs without branches.
+inline bool short_lines_for_record(const char* p)
+{
+    bool all = true;
+    for (std::size_t i = 0; i < kRecordFill; ++i) all &= short_line(p + 4 * i);
+    return all;
+}
 
 // True when the path names the same file as `other` (both exist).
 bool same_file(const char* path, const struct stat& other)
@@ -88,13 +113,18 @@ int run_recmake(int, char**)
         // Most download files are one byte per line: "hh" CR LF.
         const char* p = lines.pending_begin();
         const char* e = lines.pending_end();
-        while (e - p >= 4 && p[2] == '\r' && p[3] == '\n' && p[0] != '\n' && p[1] != '\n') {
-            ++lineno;
-            if (!rec.add2(p)) {
-                full = true;
+        while (!full) {
+            if (rec.empty() && e - p >= static_cast<std::ptrdiff_t>(4 * kRecordFill) && short_lines_for_record(p)) {
+                lineno += kRecordFill;
+                full = !rec.add_full(p);
+                p += 4 * kRecordFill;
+            } else if (e - p >= 4 && short_line(p)) {
+                ++lineno;
+                full = !rec.add2(p);
+                p += 4;
+            } else {
                 break;
             }
-            p += 4;
         }
         lines.skip_to(p);
         if (full || !lines.next(line)) break;

@@ -1,0 +1,3 @@
+#include "srec.h"
+
+int main(int argc, char** argv) { return ziv::run_recjoin(argc, argv); }
