@@ -2,6 +2,11 @@
 
 #include <cstring>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define ZIV_HAVE_SSSE3_PATH 1
+#endif
+
 namespace ziv {
 
 namespace {
@@ -90,6 +95,36 @@ void DownloadWriter::length_line(std::uint32_t length)
     out_.write("\r\n", 2);
 }
 
+#ifdef ZIV_HAVE_SSSE3_PATH
+namespace {
+// Sixteen bytes at a time: split into nibbles, look both up as hex digits with
+// one shuffle each, and interleave them with CR LF. Writes 64 bytes per 16.
+__attribute__((target("ssse3"))) std::size_t data_lines_ssse3(const unsigned char* in, std::size_t n,
+                                                               unsigned char* out, HexCase hc)
+{
+    const __m128i digits = _mm_loadu_si128(reinterpret_cast<const __m128i*>(
+        hc == HexCase::Upper ? "0123456789ABCDEF" : "0123456789abcdef"));
+    const __m128i low_nibble = _mm_set1_epi8(0x0F);
+    const __m128i crlf = _mm_set1_epi16(0x0A0D);  // '\r', '\n' in memory order
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        __m128i hi = _mm_shuffle_epi8(digits, _mm_and_si128(_mm_srli_epi16(v, 4), low_nibble));
+        __m128i lo = _mm_shuffle_epi8(digits, _mm_and_si128(v, low_nibble));
+        __m128i pairs0 = _mm_unpacklo_epi8(hi, lo);
+        __m128i pairs1 = _mm_unpackhi_epi8(hi, lo);
+        auto* o = reinterpret_cast<__m128i*>(out + 4 * i);
+        _mm_storeu_si128(o + 0, _mm_unpacklo_epi16(pairs0, crlf));
+        _mm_storeu_si128(o + 1, _mm_unpackhi_epi16(pairs0, crlf));
+        _mm_storeu_si128(o + 2, _mm_unpacklo_epi16(pairs1, crlf));
+        _mm_storeu_si128(o + 3, _mm_unpackhi_epi16(pairs1, crlf));
+    }
+    return i;
+}
+const bool kHaveSsse3 = __builtin_cpu_supports("ssse3");
+}  // namespace
+#endif
+
 void DownloadWriter::data_lines(const unsigned char* bytes, std::size_t n, HexCase hc)
 {
     const std::uint32_t* table = hc == HexCase::Upper ? kHex.line_upper : kHex.line_lower;
@@ -97,7 +132,11 @@ void DownloadWriter::data_lines(const unsigned char* bytes, std::size_t n, HexCa
     while (n > 0) {
         std::size_t k = n < kChunk ? n : kChunk;
         unsigned char* p = out_.reserve(4 * k);
-        for (std::size_t i = 0; i < k; ++i) std::memcpy(p + 4 * i, &table[bytes[i]], 4);
+        std::size_t i = 0;
+#ifdef ZIV_HAVE_SSSE3_PATH
+        if (kHaveSsse3) i = data_lines_ssse3(bytes, k, p, hc);
+#endif
+        for (; i < k; ++i) std::memcpy(p + 4 * i, &table[bytes[i]], 4);
         out_.commit(4 * k);
         bytes += k;
         n -= k;

@@ -109,13 +109,23 @@ bool InFile::fill()
             held_cr_ = true;  // its fate depends on the next byte
             --n;
         }
-        // One pass, byte by byte: lines are short, so a call per line costs
-        // more than a plain loop over the block.
+        // Text read as a byte stream (ASCII.INP) has lines of some length:
+        // jump from CR to CR and move the stretches between them.
         std::size_t out = 0;
-        for (std::size_t in = 0; in < n; ++in) {
-            unsigned char c = b[in];
-            if (c == '\r' && in + 1 < n && b[in + 1] == '\n') continue;  // CR LF -> LF
-            b[out++] = c;
+        std::size_t in = 0;
+        while (in < n) {
+            auto* cr = static_cast<unsigned char*>(std::memchr(b + in, '\r', n - in));
+            std::size_t stop = cr ? static_cast<std::size_t>(cr - b) : n;
+            if (out != in) std::memmove(b + out, b + in, stop - in);
+            out += stop - in;
+            in = stop;
+            if (!cr) break;
+            if (in + 1 < n && b[in + 1] == '\n') {
+                ++in;  // CR LF -> LF: the LF is moved with the next stretch
+            } else {
+                b[out++] = '\r';  // a lone CR is an ordinary byte
+                ++in;
+            }
         }
         end_ = out;
     }
