@@ -64,25 +64,31 @@ bool readFully(int fd, std::uint8_t* p, size_t n) {
     return true;
 }
 
-// The bytes of one reply as a list of pieces, sent with as few calls as
-// possible and never more than a given number of bytes at a time.
+// Pieces of a reply waiting to be sent, sent with as few calls as possible.
 class Gather {
 public:
     void add(const std::uint8_t* p, size_t n) {
         if (n) parts_.push_back(iovec{const_cast<std::uint8_t*>(p), n});
     }
     bool empty() const { return index_ >= parts_.size(); }
+    void clear() {
+        parts_.clear();
+        index_ = offset_ = 0;
+    }
 
-    // Sends up to `budget` bytes; false when the connection failed.
-    bool send(int fd, std::int64_t budget) {
-        while (budget > 0 && !empty()) {
+    // Sends up to `budget` bytes (fewer only when it runs empty); returns the
+    // number sent, or -1 when the connection failed.
+    std::int64_t send(int fd, std::int64_t budget) {
+        std::int64_t done = 0;
+        while (done < budget && !empty()) {
             iovec batch[IOV_MAX];
             int count = 0;
             std::int64_t planned = 0;
             size_t i = index_;
             size_t off = offset_;
-            while (i < parts_.size() && count < IOV_MAX && planned < budget) {
-                const size_t len = std::min<std::int64_t>(std::int64_t(parts_[i].iov_len - off), budget - planned);
+            while (i < parts_.size() && count < IOV_MAX && done + planned < budget) {
+                const size_t len =
+                    size_t(std::min<std::int64_t>(std::int64_t(parts_[i].iov_len - off), budget - done - planned));
                 batch[count++] = iovec{static_cast<std::uint8_t*>(parts_[i].iov_base) + off, len};
                 planned += std::int64_t(len);
                 ++i;
@@ -94,12 +100,12 @@ public:
             const ssize_t n = ::sendmsg(fd, &msg, MSG_NOSIGNAL);
             if (n < 0) {
                 if (errno == EINTR) continue;
-                return false;
+                return -1;
             }
             advance(size_t(n));
-            budget -= n;
+            done += n;
         }
-        return true;
+        return done;
     }
 
 private:
@@ -440,51 +446,69 @@ void Server::serve(Connection* conn) {
 }
 
 // Sends one reply; false when the connection is to end (a fault option or an
-// error).
+// error). The reply goes out in blocks of rows, each sent as soon as it is
+// ready, so the client is receiving while the rest is being prepared. Wide
+// rows are sent where they lie in the source; narrow or stepped ones are
+// gathered into one reused buffer first.
 bool Server::sendReply(Connection* conn, const std::uint8_t header[], const Delivered& d, std::uint64_t frame,
                        std::vector<std::uint8_t>& gather, std::int64_t& sentOnConnection) {
-    Gather out;
-    out.add(header, kHeaderSize);
-    // Rows of the source are sent where they lie when whole runs of pixels can
-    // be; narrow or stepped windows are gathered into one reused buffer first.
-    const bool direct = d.incrx == 1 && d.width >= 512;
-    if (direct) {
-        for (std::int64_t r = 0; r < d.rows; ++r)
-            out.add(source_->row(frame, int(d.y + r * d.incry)) + d.x, size_t(d.width));
-    } else if (d.width * d.rows > 0) {
-        gather.resize(size_t(d.width * d.rows));
-        std::uint8_t* dst = gather.data();
-        for (std::int64_t r = 0; r < d.rows; ++r) {
-            const std::uint8_t* src = source_->row(frame, int(d.y + r * d.incry)) + d.x;
-            if (d.incrx == 1) {
-                std::memcpy(dst, src, size_t(d.width));
-                dst += d.width;
-            } else {
-                for (std::int64_t c = 0; c < d.width; ++c) *dst++ = src[c * d.incrx];
-            }
-        }
-        out.add(gather.data(), gather.size());
-    }
-
     const std::int64_t total = kHeaderSize + d.width * d.rows;
-    std::int64_t limit = total;
-    bool closeNow = false;
+    std::int64_t limit = total;  // bytes of this reply that go out
+    bool closeAfterwards = false;
     if (options_.closeAfter >= 0 && options_.closeAfter - sentOnConnection <= total) {
         limit = options_.closeAfter - sentOnConnection;
-        closeNow = true;
+        closeAfterwards = true;
     }
-    const std::int64_t piece = options_.chunk > 0 ? options_.chunk : limit;
-    for (std::int64_t sent = 0; sent < limit;) {
-        const std::int64_t n = std::min(piece, limit - sent);
-        if (!out.send(conn->fd, n)) return false;
-        sent += n;
-        sentOnConnection += n;
-        if (options_.chunk > 0 && sent < limit) {
-            flushSocket(conn->fd);
-            if (stopping_) return false;
+    const std::int64_t chunk = options_.chunk;
+    std::int64_t sent = 0;
+    Gather out;
+    // Sends what `out` holds, in pieces of `chunk` bytes when asked to.
+    auto flushOut = [&]() {
+        while (!out.empty() && sent < limit) {
+            std::int64_t n = limit - sent;
+            if (chunk > 0) n = std::min(n, chunk - sent % chunk);
+            const std::int64_t m = out.send(conn->fd, n);
+            if (m < 0) return false;
+            sent += m;
+            sentOnConnection += m;
+            // A piece that continues in the next block is not complete yet.
+            if (chunk > 0 && sent % chunk == 0 && sent < limit) {
+                flushSocket(conn->fd);
+                if (stopping_) return false;
+            }
         }
+        return true;
+    };
+
+    out.add(header, kHeaderSize);
+    const bool direct = d.incrx == 1 && d.width >= 1024;
+    const std::int64_t blockBytes = direct ? (std::int64_t(1) << 22) : (std::int64_t(1) << 16);
+    const std::int64_t rowsPerBlock = std::max<std::int64_t>(1, blockBytes / std::max<std::int64_t>(d.width, 1));
+    if (!direct && d.width * d.rows > 0) gather.resize(size_t(d.width * d.rows));
+    std::uint8_t* dst = gather.data();
+    for (std::int64_t r0 = 0; r0 < d.rows && sent < limit; r0 += rowsPerBlock) {
+        const std::int64_t r1 = std::min(d.rows, r0 + rowsPerBlock);
+        if (direct) {
+            for (std::int64_t r = r0; r < r1; ++r)
+                out.add(source_->row(frame, int(d.y + r * d.incry)) + d.x, size_t(d.width));
+        } else {
+            std::uint8_t* const blockStart = dst;
+            for (std::int64_t r = r0; r < r1; ++r) {
+                const std::uint8_t* src = source_->row(frame, int(d.y + r * d.incry)) + d.x;
+                if (d.incrx == 1) {
+                    std::memcpy(dst, src, size_t(d.width));
+                    dst += d.width;
+                } else {
+                    for (std::int64_t c = 0; c < d.width; ++c) *dst++ = src[c * d.incrx];
+                }
+            }
+            out.add(blockStart, size_t(dst - blockStart));
+        }
+        if (!flushOut()) return false;
+        if (out.empty()) out.clear();
     }
-    return !closeNow;
+    if (!flushOut()) return false;
+    return !closeAfterwards;
 }
 
 }  // namespace ziv::camsim

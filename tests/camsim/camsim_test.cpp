@@ -198,9 +198,9 @@ TEST(CamsimPattern, LargeDirectWindowsMatchTheSource) {
     o.sensorHeight = 64;
     Running run(o);
     Client client(run.server.port());
-    const Reply reply = client.get({3, 1, 1000, 60, 1, 1});
+    const Reply reply = client.get({3, 1, 1200, 60, 1, 1});
     EXPECT_EQ(reply.pixels, expectedPixels(run.server.source(), 0, reply.header));
-    const Reply stepped = client.get({3, 1, 1000, 60, 1, 3});
+    const Reply stepped = client.get({3, 1, 1200, 60, 1, 3});
     EXPECT_EQ(stepped.pixels, expectedPixels(run.server.source(), 1, stepped.header));
 }
 
@@ -271,6 +271,29 @@ TEST(CamsimFaults, ChunkedRepliesArriveInPiecesAndWhole) {
     EXPECT_GT(client.reads, 20);
     const Reply again = client.get({0, 0, 8, 8, 1, 1});  // the connection goes on
     EXPECT_EQ(again.pixels.size(), 64u);
+}
+
+TEST(CamsimFaults, PiecesAndCutsAcrossTheBlocksOfALargeReply) {
+    // Large replies go out in blocks of rows; pieces and the cut must not care.
+    for (bool stepped : {false, true}) {
+        SCOPED_TRACE(stepped ? "gathered rows" : "rows sent in place");
+        Options o = Running::small();
+        o.sensorWidth = 2048;
+        o.sensorHeight = 200;
+        o.chunk = 9973;
+        Running run(o);
+        Client client(run.server.port());
+        const Reply reply = client.get({0, 0, 2048, 200, stepped ? 2 : 1, 1});
+        EXPECT_EQ(reply.pixels, expectedPixels(run.server.source(), 0, reply.header));
+
+        o.chunk = 0;
+        o.closeAfter = 100003;
+        Running cut(o);
+        Client cutClient(cut.server.port());
+        cutClient.send({0, 0, 2048, 200, stepped ? 2 : 1, 1});
+        EXPECT_EQ(cutClient.drain().size(), 100003u);
+        EXPECT_TRUE(cutClient.closedByServer);
+    }
 }
 
 TEST(CamsimFaults, CloseAfterBytesCountsOverTheConnection) {
