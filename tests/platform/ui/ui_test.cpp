@@ -1,0 +1,166 @@
+// The window and control base on real widgets (offscreen platform).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+#include <QWidget>
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "olecontrol.h"
+
+namespace {
+
+struct Probe : COleControl {
+    std::vector<std::string> log;
+    BOOL eraseAnswer = TRUE;
+    CRect lastBounds;
+    ~Probe() override { DestroyWindow(); }
+    using COleControl::FireEvent;
+
+protected:
+    void OnNcPaint() override { log.push_back("nc"); }
+    BOOL OnEraseBkgnd(CDC*) override {
+        log.push_back("erase");
+        return eraseAnswer;
+    }
+    void OnDestroy() override { log.push_back("destroy"); }
+    void OnDraw(CDC* dc, const CRect& bounds, const CRect&) override {
+        log.push_back("draw");
+        lastBounds = bounds;
+        // Larger than the window on purpose: the paint is clipped to it.
+        dc->FillRect(CRect(-50, -50, 500, 500), CBrush::FromHandle(static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH))));
+    }
+};
+
+// Repaints come from the event loop a little later: wait for the next draw.
+void WaitForDraw(const Probe& p) {
+    QTRY_VERIFY_WITH_TIMEOUT(std::find(p.log.begin(), p.log.end(), "draw") != p.log.end(), 2000);
+}
+
+struct Window {
+    std::unique_ptr<QWidget> parent = std::make_unique<QWidget>();
+    Window() {
+        parent->resize(200, 150);
+        parent->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(parent.get()));
+    }
+};
+
+TEST(Wnd, PaintRunsNonClientEraseAndDrawInOrder) {
+    Window w;
+    Probe p;
+    ASSERT_TRUE(p.CreateControlWindow(w.parent.get(), CRect(10, 20, 70, 60)));
+    EXPECT_FALSE(p.CreateControlWindow(w.parent.get(), CRect(0, 0, 1, 1))) << "one window per object";
+    WaitForDraw(p);
+    EXPECT_EQ(p.log, (std::vector<std::string>{"nc", "erase", "draw"}));
+    EXPECT_EQ(p.lastBounds, CRect(0, 0, 60, 40));
+
+    const struct {
+        const char* name;
+        BOOL erase;
+        std::vector<std::string> expected;
+    } cases[] = {{"invalidate with erase", TRUE, {"erase", "draw"}}, {"invalidate without", FALSE, {"draw"}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        p.log.clear();
+        EXPECT_TRUE(p.InvalidateRect(nullptr, c.erase));
+        EXPECT_TRUE(p.log.empty()) << "only scheduled";
+        WaitForDraw(p);
+        EXPECT_EQ(p.log, c.expected);
+    }
+    p.log.clear();
+    p.SetWindowPos(nullptr, 0, 0, 80, 50, SWP_NOZORDER);
+    p.UpdateWindow();
+    EXPECT_EQ(p.log, (std::vector<std::string>{"nc", "erase", "draw"})) << "a resize paints the frame again";
+
+    const QImage shot = p.GetSafeHwnd()->grab().toImage();
+    EXPECT_EQ(shot.size(), QSize(80, 50));
+    EXPECT_EQ(shot.pixel(79, 49), qRgb(128, 128, 128));
+}
+
+TEST(Wnd, SetWindowPosMovesSizesAndKeepsOrWakesTheZOrder) {
+    Window w;
+    Probe a, b;
+    a.CreateControlWindow(w.parent.get(), CRect(0, 0, 10, 10));
+    b.CreateControlWindow(w.parent.get(), CRect(0, 0, 10, 10));
+    const auto order = [&] { return w.parent->children().indexOf(a.GetSafeHwnd()) < w.parent->children().indexOf(b.GetSafeHwnd()); };
+    ASSERT_TRUE(order()) << "a below b";
+    EXPECT_TRUE(a.SetWindowPos(nullptr, 5, 6, 70, 80, SWP_NOZORDER));
+    EXPECT_EQ(a.GetSafeHwnd()->geometry(), QRect(5, 6, 70, 80));
+    EXPECT_TRUE(order()) << "SWP_NOZORDER keeps the order";
+    a.SetWindowPos(nullptr, 1, 1, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
+    EXPECT_EQ(a.GetSafeHwnd()->geometry(), QRect(1, 1, 70, 80));
+    a.SetWindowPos(nullptr, 0, 0, 30, 40, SWP_NOZORDER | SWP_NOMOVE);
+    EXPECT_EQ(a.GetSafeHwnd()->geometry(), QRect(1, 1, 30, 40));
+    a.SetWindowPos(nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    EXPECT_FALSE(order()) << "without SWP_NOZORDER the window comes to the top";
+    RECT r;
+    a.GetClientRect(&r);
+    EXPECT_EQ(CRect(r), CRect(0, 0, 30, 40));
+}
+
+TEST(Wnd, DestroyedByItselfOrByItsParent) {
+    {
+        Window w;
+        Probe p;
+        p.CreateControlWindow(w.parent.get(), CRect(0, 0, 10, 10));
+        EXPECT_TRUE(p.DestroyWindow());
+        EXPECT_EQ(p.GetSafeHwnd(), nullptr);
+        EXPECT_FALSE(p.DestroyWindow());
+        EXPECT_FALSE(p.InvalidateRect());
+        EXPECT_FALSE(p.SetWindowPos(nullptr, 0, 0, 1, 1, SWP_NOZORDER));
+        EXPECT_EQ(p.log, std::vector<std::string>{"destroy"});
+    }
+    {
+        Probe p;
+        {
+            Window w;
+            p.CreateControlWindow(w.parent.get(), CRect(0, 0, 10, 10));
+        }  // the parent takes its children with it
+        EXPECT_EQ(p.GetSafeHwnd(), nullptr);
+        EXPECT_EQ(p.log, std::vector<std::string>{"destroy"});
+    }
+}
+
+TEST(Wnd, DeviceContextWithoutAWindow) {
+    Probe p;
+    CDC* dc = p.GetDC();
+    ASSERT_NE(dc, nullptr);
+    CBitmap bitmap;
+    EXPECT_TRUE(bitmap.CreateCompatibleBitmap(dc, 4, 4));
+    EXPECT_EQ(bitmap.Image().format(), kScreenFormat);
+    EXPECT_EQ(p.ReleaseDC(dc), 1);
+    RECT r{1, 1, 1, 1};
+    p.GetClientRect(&r);
+    EXPECT_EQ(CRect(r), CRect(0, 0, 0, 0));
+}
+
+TEST(OleControl, EventsGoToTheSinkWhichMayChangeWhileFiring) {
+    Probe p;
+    p.FireEvent(1, 5);  // no sink: nothing happens
+    std::vector<std::pair<DISPID, LONG>> first, second;
+    p.SetEventSink([&](DISPID id, LONG v) {
+        first.emplace_back(id, v);
+        p.SetEventSink([&](DISPID id2, LONG v2) { second.emplace_back(id2, v2); });
+    });
+    p.FireEvent(1, 9);
+    p.FireEvent(1, 8);
+    EXPECT_EQ(first, (std::vector<std::pair<DISPID, LONG>>{{1, 9}}));
+    EXPECT_EQ(second, (std::vector<std::pair<DISPID, LONG>>{{1, 8}}));
+    EXPECT_EQ(p.IsModified(), FALSE);
+    p.SetModifiedFlag();
+    EXPECT_EQ(p.IsModified(), TRUE);
+    EXPECT_TRUE(p.GetControlFlags() & COleControl::clipPaintDC);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    if (testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
