@@ -482,9 +482,11 @@ TEST(CAsyncSocketReentrancy, HandlerMayDeleteTheSocket) {
     for (Ev when : {Ev::Connect, Ev::Receive, Ev::Close}) {
         auto* s = new Probe;
         bool deleted = false;
+        // The handler lives in the socket: take what it needs before deleting it.
         auto drop = [&](Probe& p, int) {
+            bool& flag = deleted;
             delete &p;
-            deleted = true;
+            flag = true;
         };
         if (when == Ev::Connect) s->onConnect = drop;
         if (when == Ev::Receive) s->onReceive = drop;
@@ -502,8 +504,9 @@ TEST(CAsyncSocketReentrancy, HandlerMayDeleteTheSocket) {
         auto* s = new Probe;
         bool deleted = false;
         s->onConnect = [&](Probe& p, int) {
+            bool& flag = deleted;
             delete &p;
-            deleted = true;
+            flag = true;
         };
         ASSERT_TRUE(s->Create());
         s->PostFailure(WSAEINVAL);
