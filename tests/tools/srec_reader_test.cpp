@@ -73,6 +73,32 @@ TEST(Srcflush, EdgesOfTheRecordAndTheAddressSpace)
     }
 }
 
+// Records are summed 16 characters at a time while they are hex digits; the
+// characters around the digit ranges and beyond 0x7F must fall back to
+// getspair's rule wherever they stand.
+TEST(Srcflush, ChecksumOfAnyCharactersAtAnyLength)
+{
+    const std::string hex = "0123456789abcdefABCDEF";
+    const std::string odd = std::string("/:@G`g \x7f\x80\xc1\xff") + '\0';
+    std::mt19937 gen(1);
+    for (std::size_t n = 0; n <= 40; ++n) {
+        for (int trial = 0; trial < 30; ++trial) {
+            std::string data;
+            for (std::size_t i = 0; i < 2 * n; ++i)
+                data += gen() % 40 == 0 ? odd[gen() % odd.size()] : hex[gen() % hex.size()];
+            const std::uint32_t address = gen() & 0xFFFF;
+            unsigned sum = static_cast<unsigned>(n + 4) + (address >> 8) + (address & 0xFF);
+            for (std::size_t i = 0; i < n; ++i) sum += ziv::getspair(data[2 * i], data[2 * i + 1]);
+            char head[16];
+            char check[8];
+            std::snprintf(head, sizeof head, "S2%02X%06X", static_cast<unsigned>(n + 4), address);
+            std::snprintf(check, sizeof check, "%02X\r\n", ~sum & 0xFFu);
+            bool ok = false;
+            ASSERT_EQ(flushed(data, address, ok), head + data + check) << n << " " << trial;
+        }
+    }
+}
+
 // Every line TextLines hands out, against InFile's own text mode.
 std::vector<std::string> text_lines(const std::string& path, std::size_t max_line, std::size_t block)
 {

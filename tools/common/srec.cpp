@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace ziv {
 
 namespace detail {
@@ -40,6 +44,56 @@ struct UpperHex {
 const UpperHex kUpper;
 
 inline void put_upper(unsigned char* o, unsigned byte) { std::memcpy(o, kUpper.pair[byte & 0xFF], 2); }
+
+#if defined(__SSE2__)
+// Sixteen (or eight, in the low half) hex digits to o, their pair values
+// summed as sum of the high halves and sum of the low halves. False when a
+// character is no hex digit: getspair's rule for those is left to the caller.
+inline bool copy_and_sum_hex(unsigned char* o, __m128i v, unsigned mask, __m128i& highs, __m128i& lows)
+{
+    const __m128i lower = _mm_or_si128(v, _mm_set1_epi8(0x20));
+    const __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('0' - 1)), _mm_cmplt_epi8(v, _mm_set1_epi8('9' + 1)));
+    const __m128i letter =
+        _mm_and_si128(_mm_cmpgt_epi8(lower, _mm_set1_epi8('a' - 1)), _mm_cmplt_epi8(lower, _mm_set1_epi8('f' + 1)));
+    if ((static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(digit, letter))) & mask) != mask) return false;
+    if (mask == 0xFFFF)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
+    else
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(o), v);
+    // '0'..'9' keep their low four bits; 'A'..'F' and 'a'..'f' are 1..6 there, plus 9.
+    __m128i value = _mm_add_epi8(_mm_and_si128(v, _mm_set1_epi8(0x0F)), _mm_and_si128(letter, _mm_set1_epi8(9)));
+    if (mask != 0xFFFF) value = _mm_and_si128(value, _mm_set_epi64x(0, -1));
+    const __m128i first = _mm_set1_epi16(0x00FF);  // the first character of each pair
+    highs = _mm_add_epi64(highs, _mm_sad_epu8(_mm_and_si128(value, first), _mm_setzero_si128()));
+    lows = _mm_add_epi64(lows, _mm_sad_epu8(_mm_andnot_si128(first, value), _mm_setzero_si128()));
+    return true;
+}
+
+inline unsigned lane_total(__m128i v) { return static_cast<unsigned>(_mm_cvtsi128_si32(_mm_add_epi64(v, _mm_srli_si128(v, 8)))); }
+#endif
+
+// Copies the 2n data characters to o and returns the sum of their getspair
+// values (only the low 8 bits count). Runs of hex digits go 16 at a time.
+unsigned copy_and_sum(unsigned char* o, const char* d, std::size_t n)
+{
+    std::size_t i = 0;
+    unsigned sum = 0;
+#if defined(__SSE2__)
+    __m128i highs = _mm_setzero_si128();
+    __m128i lows = _mm_setzero_si128();
+    for (; i + 16 <= 2 * n; i += 16)
+        if (!copy_and_sum_hex(o + i, _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i)), 0xFFFF, highs, lows)) break;
+    if (i + 8 <= 2 * n &&
+        copy_and_sum_hex(o + i, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(d + i)), 0xFF, highs, lows))
+        i += 8;
+    sum = 16 * lane_total(highs) + lane_total(lows);
+#endif
+    for (; i < 2 * n; i += 2) {
+        std::memcpy(o + i, d + i, 2);
+        sum += getspair(d[i], d[i + 1]);
+    }
+    return sum;
+}
 }  // namespace
 
 bool srcflush(OutFile& out, std::string_view data, std::uint32_t address)
@@ -58,14 +112,8 @@ bool srcflush(OutFile& out, std::string_view data, std::uint32_t address)
     put_upper(o + 4, address >> 16);
     put_upper(o + 6, address >> 8);
     put_upper(o + 8, address);
-    // Copied pair by pair with the sum: records are short, and a general copy
-    // costs more to start than this loop takes.
-    const char* d = data.data();
-    unsigned char* t = o + 10;
-    for (std::size_t i = 0; i < n; ++i, d += 2, t += 2) {
-        std::memcpy(t, d, 2);
-        sum += getspair(d[0], d[1]);
-    }
+    sum += copy_and_sum(o + 10, data.data(), n);
+    unsigned char* t = o + 10 + 2 * n;
     put_upper(t, ~sum);
     t[2] = '\r';
     t[3] = '\n';

@@ -6,6 +6,10 @@
 #include <cstring>
 #include <sys/stat.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace ziv {
 
 namespace {
@@ -72,13 +76,28 @@ inline bool short_line(const char* p)
     return (p[2] == '\r') & (p[3] == '\n') & (p[0] != '\n') & (p[1] != '\n');
 }
 
-// Whether p holds kRecordFill such lines. Checked all at once, without an
-// early exit, so that the loop runs without branches.
+// Whether p holds kRecordFill such lines, 80 bytes, tested 16 at a time where
+// the machine can: this test is most of recmake's own work on such files.
 inline bool short_lines_for_record(const char* p)
 {
+    static_assert(4 * kRecordFill % 16 == 0);
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i cr = _mm_set1_epi8('\r');
+    unsigned wrong = 0;
+    for (std::size_t i = 0; i < 4 * kRecordFill; i += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        auto lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
+        auto crs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
+        // LF exactly at the fourth byte of each line, CR at least at the third.
+        wrong |= (lfs ^ 0x8888u) | (~crs & 0x4444u);
+    }
+    return wrong == 0;
+#else
     bool all = true;
     for (std::size_t i = 0; i < kRecordFill; ++i) all &= short_line(p + 4 * i);
     return all;
+#endif
 }
 
 // True when the path names the same file as `other` (both exist).
