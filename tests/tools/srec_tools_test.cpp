@@ -456,4 +456,30 @@ TEST(Recraw, FilesThatCannotBeOpened)
     EXPECT_EQ(r.out, kRecraw + "fopen error 3\n");
 }
 
+// A full disk is reported, not taken for success.
+TEST(SrecTools, WriteErrorsAreReported)
+{
+    struct Case {
+        const char* tool;
+        const char* input;
+        const char* output;
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"recmake", "ADSP.OUT", "ADSP.MSF", {}, kRecmake + "write error on ADSP.MSF\n"},
+        {"recraw", "input.msf", "out.dat", {}, kRecraw + "write error on out.dat\n"},
+        {"recjoin", "a.msf", "c.msf", {"a.msf", "a.msf", "c.msf"},
+         kRecjoin + "file1:       a.msf\nfile2:       a.msf\noutput file: c.msf\nwrite error on c.msf\n"},
+    };
+    for (const auto& c : cases) {
+        WorkDir dir;
+        dir.write(c.input, c.input == std::string("ADSP.OUT") ? golden("abc19.out") : golden("abc19.msf"));
+        std::filesystem::create_symlink("/dev/full", dir.file(c.output));
+        auto r = dir.run(c.tool, c.args);
+        EXPECT_EQ(r.status, 1) << c.tool;
+        EXPECT_EQ(r.out, c.message);
+    }
+}
+
 }  // namespace
