@@ -67,12 +67,9 @@ BOOL CWnd::DestroyWindow() {
     return TRUE;
 }
 
-CDC* CWnd::GetDC() { return new CDC(); }
+CDC* CWnd::GetDC() { return &m_dc; }
 
-int CWnd::ReleaseDC(CDC* dc) {
-    delete dc;
-    return 1;
-}
+int CWnd::ReleaseDC(CDC* dc) { return dc == &m_dc ? 1 : 0; }
 
 BOOL CWnd::InvalidateRect(LPCRECT rect, BOOL erase) {
     if (!m_pWidget) return FALSE;

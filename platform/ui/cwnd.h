@@ -23,7 +23,9 @@
 //  - GetDC          -> a device context describing the window's surface. Qt
 //                      draws on a widget only inside its paint event, so this
 //                      context serves as the model for compatible memory
-//                      contexts and bitmaps, not for drawing.
+//                      contexts and bitmaps, not for drawing. Like a window
+//                      class's own context it belongs to the window object and
+//                      is handed out again and again; ReleaseDC keeps it.
 #pragma once
 
 #include "cdc.h"
@@ -72,4 +74,5 @@ protected:
 private:
     friend class CWndWidget;
     QWidget* m_pWidget = nullptr;
+    CDC m_dc;  // what GetDC hands out
 };

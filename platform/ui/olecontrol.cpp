@@ -12,10 +12,9 @@ BOOL COleControl::CreateControlWindow(QWidget* parent, const CRect& rcPos) {
 DWORD COleControl::GetControlFlags() { return clipPaintDC; }
 
 void COleControl::FireEvent(DISPID dispid, LONG param) {
-    if (!m_sink) return;
-    // A copy: the handler may replace the sink while it runs.
-    const EventSink sink = m_sink;
-    sink(dispid, param);
+    // Held for the call: the handler may replace the sink while it runs.
+    const std::shared_ptr<const EventSink> sink = m_sink;
+    if (sink) (*sink)(dispid, param);
 }
 
 void COleControl::OnDraw(CDC*, const CRect&, const CRect&) {}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include "cwnd.h"
 
@@ -27,7 +28,9 @@ public:
 
     // Receives every fired event, synchronously. May be replaced or cleared
     // from inside an event.
-    void SetEventSink(EventSink sink) { m_sink = std::move(sink); }
+    void SetEventSink(EventSink sink) {
+        m_sink = sink ? std::make_shared<const EventSink>(std::move(sink)) : nullptr;
+    }
 
     // The container's request for the control's window, as a child of `parent`
     // at `rcPos` (parent coordinates).
@@ -48,6 +51,7 @@ protected:
     void OnPaint(CDC* dc, const CRect& invalid) override;
 
 private:
-    EventSink m_sink;
+    // Shared, so that firing holds the sink alive without copying it.
+    std::shared_ptr<const EventSink> m_sink;
     BOOL m_bModified = FALSE;
 };

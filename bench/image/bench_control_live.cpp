@@ -1,0 +1,80 @@
+// The image control in live mode, windowless, against a running camsim: the
+// whole window of the given size with steps 1, N images after a short warm-up.
+// Prints images/s and the payload rate (pixel bytes only), like the reference
+// client, so that the two can be compared.
+//
+// usage: bench_control_live --port P [--host 127.0.0.1] --size WxH [--images N]
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include "bench_common.h"
+#include "zivcontrolctrl.h"
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const char* host = "127.0.0.1";
+    int port = 0, width = 0, height = 0, images = 0;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string arg = argv[i];
+        bool ok = true;
+        if (arg == "--host") host = argv[i + 1];
+        else if (arg == "--port") ok = ziv::bench::parse_positive(argv[i + 1], port) && port < 65536;
+        else if (arg == "--size") ok = ziv::bench::parse_size(argv[i + 1], width, height);
+        else if (arg == "--images") ok = ziv::bench::parse_positive(argv[i + 1], images);
+        else ok = false;
+        if (!ok) port = 0;
+    }
+    if (port == 0 || width == 0) {
+        std::fprintf(stderr, "usage: bench_control_live --port P [--host ADDR] --size WxH [--images N]\n");
+        return 2;
+    }
+    if (images == 0) images = std::max(20, int(3e9 / (double(width) * height)));  // about a second's worth
+    const int warmup = 3;
+
+    CZiVControlCtrl ctrl;
+    ctrl.SetServer(host);
+    ctrl.SetPort(port);
+    ctrl.SetLive(TRUE);
+    int ready = 0;
+    LONG failure = -1;
+    std::chrono::steady_clock::time_point start;
+    ctrl.SetEventSink([&](DISPID, LONG status) {
+        switch (status) {
+        case PR_IMAGE_READY:
+            if (++ready == warmup) start = std::chrono::steady_clock::now();
+            if (ready == warmup + images) {
+                ctrl.SetLive(FALSE);  // no further request
+                QCoreApplication::exit(0);
+            }
+            break;
+        case PR_REQUEST_SENT:
+        case PR_IMAGE_STARTED:
+            break;
+        default:
+            failure = status;
+            QCoreApplication::exit(1);
+        }
+    });
+    ctrl.RequestImage(0, 0, width, height, 1, 1);
+    QTimer::singleShot(120000, [] { QCoreApplication::exit(3); });
+    const int rc = app.exec();
+    const double s = ziv::bench::seconds_since(start);
+    ctrl.Abort();
+    if (rc != 0) {
+        std::fprintf(stderr, "bench_control_live: %s (status %ld after %d images)\n",
+                     rc == 3 ? "timed out" : "exchange failed", long(failure), ready);
+        return 1;
+    }
+    LONG x, y, w, h;
+    ctrl.GetImgAttrib(&x, &y, &w, &h);
+    if (w != width || h != height) {
+        std::fprintf(stderr, "bench_control_live: the server delivered %ldx%ld (is its sensor large enough?)\n",
+                     long(w), long(h));
+        return 1;
+    }
+    const double payload = double(images) * width * height;
+    std::printf("control %dx%d images/s %.1f GB/s %.3f ms/image %.4f images %d\n", width, height, images / s,
+                payload / s / 1e9, s * 1e3 / images, images);
+    return 0;
+}

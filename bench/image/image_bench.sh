@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# The image control in live mode against the reference figures, in one run
+# against one camsim, for 640x480, 1280x1024 and 4096x3072 (steps 1):
+#  (a) bench_bare_client   the bare reference client (recv + one memcpy)
+#  (b) bench_expand        the reference grey to 32-bit expansion
+#  (c) bench_control_live  CZiVControlCtrl, windowless, live mode
+# The three run in turn, RUNS times per size; medians are compared. Target:
+# (c) reaches at least 90 % of 1 / (t_a + t_b) at 1280x1024 and 4096x3072,
+# at least 80 % at 640x480. Exit status 1 when a target is missed.
+#
+# usage: bash bench/image/image_bench.sh     (after building into build/)
+#   BIN=dir   programs (default build/bin)
+#   RUNS=n    runs per figure (default 5)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+BIN=${BIN:-build/bin}
+RUNS=${RUNS:-5}
+SIZES=(640x480 1280x1024 4096x3072)
+for p in camsim bench_bare_client bench_expand bench_control_live; do
+  [[ -x $BIN/$p ]] || { echo "missing $BIN/$p: build first (cmake --build build -j2)" >&2; exit 2; }
+done
+
+out=$(mktemp)
+"$BIN/camsim" --port 0 --sensor 4096x3072 >"$out" &
+camsim_pid=$!
+trap 'kill "$camsim_pid" 2>/dev/null; wait "$camsim_pid" 2>/dev/null; rm -f "$out"' EXIT
+for _ in $(seq 100); do
+  [[ -s $out ]] && break
+  sleep 0.05
+done
+port=$(sed -n '1s/^listening on .*://p' "$out")
+[[ -n $port ]] || { echo "camsim did not start" >&2; exit 2; }
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+# field NAME LINE: the value after the word NAME in LINE
+field() { awk -v k="$1" '{ for (i = 1; i < NF; i++) if ($i == k) print $(i + 1) }' <<<"$2"; }
+
+status=0
+printf '%-10s | %9s %7s %8s | %8s | %9s | %9s %7s %8s | %6s %6s\n' size "(a) img/s" "GB/s" "ms/img" \
+  "(b) ms" "1/(a+b)" "(c) img/s" "GB/s" "ms/img" "c/bnd" target
+for size in "${SIZES[@]}"; do
+  a_ips=() a_ms=() a_gbs=() b_ms=() c_ips=() c_gbs=() c_ms=()
+  for _ in $(seq "$RUNS"); do
+    line=$("$BIN/bench_bare_client" --port "$port" --size "$size")
+    a_ips+=("$(field images/s "$line")") a_gbs+=("$(field GB/s "$line")") a_ms+=("$(field ms/image "$line")")
+    line=$("$BIN/bench_expand" --size "$size")
+    b_ms+=("$(field ms/image "$line")")
+    line=$("$BIN/bench_control_live" --port "$port" --size "$size")
+    c_ips+=("$(field images/s "$line")") c_gbs+=("$(field GB/s "$line")") c_ms+=("$(field ms/image "$line")")
+  done
+  m() { printf '%s\n' "$@" | median; }
+  ma_ips=$(m "${a_ips[@]}") ma_gbs=$(m "${a_gbs[@]}") ma_ms=$(m "${a_ms[@]}") mb_ms=$(m "${b_ms[@]}")
+  mc_ips=$(m "${c_ips[@]}") mc_gbs=$(m "${c_gbs[@]}") mc_ms=$(m "${c_ms[@]}")
+  bound=$(awk -v a="$ma_ms" -v b="$mb_ms" 'BEGIN { printf "%.1f", 1000 / (a + b) }')
+  ratio=$(awk -v c="$mc_ips" -v n="$bound" 'BEGIN { printf "%.0f", 100 * c / n }')
+  want=90
+  [[ $size == 640x480 ]] && want=80
+  printf '%-10s | %9s %7s %8s | %8s | %9s | %9s %7s %8s | %5s%% %5s%%\n' "$size" "$ma_ips" "$ma_gbs" "$ma_ms" \
+    "$mb_ms" "$bound" "$mc_ips" "$mc_gbs" "$mc_ms" "$ratio" "$want"
+  if (( ratio < want )); then
+    echo "  BELOW TARGET at $size: the control reaches $ratio % of 1/(t_a + t_b), wanted >= $want %" >&2
+    status=1
+  fi
+done
+exit $status
