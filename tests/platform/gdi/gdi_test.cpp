@@ -95,6 +95,25 @@ TEST(GdiSetDIBits, ConvertsRowsWithOrientationAndClipping) {
     }
 }
 
+TEST(GdiSetDIBits, LargeBitmapsGiveTheSamePixels) {
+    // Large enough to bypass the cache; odd width so rows start unaligned.
+    const int width = 2053, rows = 2050;
+    const std::vector<BYTE> bits = Pattern(width, rows);
+    BITMAPINFO bmi = GreyInfo(width, -rows);
+    CDC screen;
+    CBitmap bitmap;
+    ASSERT_TRUE(bitmap.CreateCompatibleBitmap(&screen, width, rows));
+    ASSERT_EQ(SetDIBits(&screen, &bitmap, 0, rows, bits.data(), &bmi, DIB_RGB_COLORS), rows);
+    const int stride = (width + 3) / 4 * 4;
+    for (int y = 0; y < rows; ++y) {
+        const auto* line = reinterpret_cast<const std::uint32_t*>(bitmap.Image().constScanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t v = bits[size_t(y) * stride + x];
+            ASSERT_EQ(line[x], 0xFF000000u | v * 0x010101u) << x << "," << y;
+        }
+    }
+}
+
 TEST(GdiSetDIBits, UsesTheColourTableWhenItIsNotGrey) {
     BITMAPINFO bmi = GreyInfo(4, -1);
     bmi.bmiColors[10] = RGBQUAD{30, 20, 10, 0};  // blue, green, red
