@@ -260,7 +260,7 @@ std::unique_ptr<FrameSource> FrameSource::picture(const std::string& file, std::
 }
 
 const std::uint8_t* FrameSource::row(std::uint64_t frame, int y) const {
-    const size_t shift = period_ > 0 ? size_t((frame * kShiftPerFrame) % std::uint64_t(period_)) : 0;
+    const size_t shift = size_t(frame % std::uint64_t(phases())) * (period_ > 0 ? kShiftPerFrame : 0);
     return pixels_.data() + size_t(y) * size_t(pitch_) + shift;
 }
 
@@ -287,6 +287,41 @@ Delivered clipRequest(std::int32_t x, std::int32_t y, std::int32_t dx, std::int3
 }
 
 // --- Server ----------------------------------------------------------------
+
+// Per connection: the pixels of gathered (narrow or stepped) windows. A client
+// in live mode asks for the same window again and again, and the animation
+// repeats after FrameSource::phases() images, so the gathered pixels of each
+// phase are kept while they fit kCacheBytes: once the cycle has been seen, a
+// reply costs one send and no copying.
+struct Server::Buffers {
+    static constexpr std::int64_t kCacheBytes = std::int64_t(16) << 20;
+    std::vector<std::uint8_t> gather;  // windows too large to keep
+    Delivered key;
+    std::vector<std::vector<std::uint8_t>> images;  // by phase
+    std::vector<bool> complete;
+
+    // The buffer for the pixels of `d` in `phase`, and whether it already holds them.
+    std::vector<std::uint8_t>& lookup(const Delivered& d, int phases, std::uint64_t frame, bool& ready) {
+        const std::int64_t bytes = d.width * d.rows;
+        ready = false;
+        if (bytes * phases > kCacheBytes) {
+            gather.resize(size_t(bytes));
+            return gather;
+        }
+        if (!(key == d) || int(images.size()) != phases) {
+            key = d;
+            images.resize(size_t(phases));
+            complete.assign(size_t(phases), false);
+        }
+        const size_t phase = size_t(frame % std::uint64_t(phases));
+        images[phase].resize(size_t(bytes));
+        ready = complete[phase];
+        return images[phase];
+    }
+    void markComplete(const Delivered& d, int phases, std::uint64_t frame) {
+        if (key == d && int(complete.size()) == phases) complete[size_t(frame % std::uint64_t(phases))] = true;
+    }
+};
 
 Server::Server(Options options) : options_(std::move(options)) {}
 
@@ -415,7 +450,7 @@ void Server::closeConnection(Connection* conn) {
 
 void Server::serve(Connection* conn) {
     const int fd = conn->fd;  // closed only by this thread, at its end
-    std::vector<std::uint8_t> gather;  // reused for stepped windows
+    Buffers buffers;
     std::uint64_t served = 0;
     std::int64_t sentOnConnection = 0;  // reply bytes, for --close-after
     std::uint8_t request[kRequestSize];
@@ -436,7 +471,7 @@ void Server::serve(Connection* conn) {
                          static_cast<long long>(d.width * d.rows), static_cast<long long>(announced));
             std::fflush(log_);
         }
-        const bool keepOpen = sendReply(conn, header, d, frame, gather, sentOnConnection);
+        const bool keepOpen = sendReply(conn, header, d, frame, buffers, sentOnConnection);
         ++served;
         served_.fetch_add(1);
         if (!keepOpen || (options_.maxRequests > 0 && std::int64_t(served) >= options_.maxRequests)) break;
@@ -451,7 +486,7 @@ void Server::serve(Connection* conn) {
 // rows are sent where they lie in the source; narrow or stepped ones are
 // gathered into one reused buffer first.
 bool Server::sendReply(Connection* conn, const std::uint8_t header[], const Delivered& d, std::uint64_t frame,
-                       std::vector<std::uint8_t>& gather, std::int64_t& sentOnConnection) {
+                       Buffers& buffers, std::int64_t& sentOnConnection) {
     const std::int64_t total = kHeaderSize + d.width * d.rows;
     std::int64_t limit = total;  // bytes of this reply that go out
     bool closeAfterwards = false;
@@ -482,30 +517,39 @@ bool Server::sendReply(Connection* conn, const std::uint8_t header[], const Deli
 
     out.add(header, kHeaderSize);
     const bool direct = d.incrx == 1 && d.width >= 1024;
-    const std::int64_t blockBytes = direct ? (std::int64_t(1) << 22) : (std::int64_t(1) << 16);
-    const std::int64_t rowsPerBlock = std::max<std::int64_t>(1, blockBytes / std::max<std::int64_t>(d.width, 1));
-    if (!direct && d.width * d.rows > 0) gather.resize(size_t(d.width * d.rows));
-    std::uint8_t* dst = gather.data();
-    for (std::int64_t r0 = 0; r0 < d.rows && sent < limit; r0 += rowsPerBlock) {
-        const std::int64_t r1 = std::min(d.rows, r0 + rowsPerBlock);
-        if (direct) {
-            for (std::int64_t r = r0; r < r1; ++r)
-                out.add(source_->row(frame, int(d.y + r * d.incry)) + d.x, size_t(d.width));
-        } else {
-            std::uint8_t* const blockStart = dst;
-            for (std::int64_t r = r0; r < r1; ++r) {
-                const std::uint8_t* src = source_->row(frame, int(d.y + r * d.incry)) + d.x;
-                if (d.incrx == 1) {
-                    std::memcpy(dst, src, size_t(d.width));
-                    dst += d.width;
-                } else {
-                    for (std::int64_t c = 0; c < d.width; ++c) *dst++ = src[c * d.incrx];
+    const std::int64_t bytes = d.width * d.rows;
+    bool ready = false;
+    std::vector<std::uint8_t>* pixels = nullptr;
+    if (!direct && bytes > 0) pixels = &buffers.lookup(d, source_->phases(), frame, ready);
+    if (ready) {
+        out.add(pixels->data(), pixels->size());
+    } else if (bytes > 0) {
+        const std::int64_t blockBytes = direct ? (std::int64_t(1) << 22) : (std::int64_t(1) << 16);
+        const std::int64_t rowsPerBlock = std::max<std::int64_t>(1, blockBytes / d.width);
+        std::uint8_t* dst = direct ? nullptr : pixels->data();
+        std::int64_t r0 = 0;
+        for (; r0 < d.rows && sent < limit; r0 += rowsPerBlock) {
+            const std::int64_t r1 = std::min(d.rows, r0 + rowsPerBlock);
+            if (direct) {
+                for (std::int64_t r = r0; r < r1; ++r)
+                    out.add(source_->row(frame, int(d.y + r * d.incry)) + d.x, size_t(d.width));
+            } else {
+                std::uint8_t* const blockStart = dst;
+                for (std::int64_t r = r0; r < r1; ++r) {
+                    const std::uint8_t* src = source_->row(frame, int(d.y + r * d.incry)) + d.x;
+                    if (d.incrx == 1) {
+                        std::memcpy(dst, src, size_t(d.width));
+                        dst += d.width;
+                    } else {
+                        for (std::int64_t c = 0; c < d.width; ++c) *dst++ = src[c * d.incrx];
+                    }
                 }
+                out.add(blockStart, size_t(dst - blockStart));
             }
-            out.add(blockStart, size_t(dst - blockStart));
+            if (!flushOut()) return false;
+            if (out.empty()) out.clear();
         }
-        if (!flushOut()) return false;
-        if (out.empty()) out.clear();
+        if (!direct && r0 >= d.rows) buffers.markComplete(d, source_->phases(), frame);
     }
     if (!flushOut()) return false;
     return !closeAfterwards;

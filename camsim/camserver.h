@@ -57,6 +57,8 @@ public:
     int height() const { return height_; }
     // Row `y` of image number `frame`, `width()` bytes.
     const std::uint8_t* row(std::uint64_t frame, int y) const;
+    // Distinct images before the animation repeats (1 for a still picture).
+    int phases() const { return period_ > 0 ? period_ / kShiftPerFrame : 1; }
 
 private:
     FrameSource(int width, int height, int period);
@@ -69,6 +71,7 @@ private:
 struct Delivered {
     std::int32_t x = 0, y = 0, dx = 0, dy = 0, incrx = 1, incry = 1;
     std::int64_t width = 0, rows = 0;
+    friend bool operator==(const Delivered&, const Delivered&) = default;
 };
 Delivered clipRequest(std::int32_t x, std::int32_t y, std::int32_t dx, std::int32_t dy, std::int32_t incrx,
                       std::int32_t incry, int sensorWidth, int sensorHeight);
@@ -94,6 +97,7 @@ public:
     void setLog(std::FILE* log) { log_ = log; }
 
 private:
+    struct Buffers;
     struct Connection {
         int fd = -1;
         std::thread thread;
@@ -102,7 +106,7 @@ private:
     void acceptLoop();
     void serve(Connection* conn);
     bool sendReply(Connection* conn, const std::uint8_t header[], const Delivered& d, std::uint64_t frame,
-                   std::vector<std::uint8_t>& gather, std::int64_t& sentOnConnection);
+                   Buffers& buffers, std::int64_t& sentOnConnection);
     bool waitStopping(int ms);  // true when stop() was called
     void closeConnection(Connection* conn);
     void reapFinished();

@@ -191,6 +191,22 @@ TEST(CamsimPattern, MovesFromImageToImage) {
     EXPECT_EQ(other.get(r).pixels, expectedPixels(run.server.source(), 2, second.header));
 }
 
+TEST(CamsimPattern, RepeatedWindowsStayRightOverSeveralAnimationCycles) {
+    // Live clients ask for one window again and again; the server may reuse
+    // what it prepared, but each reply must still be the current image.
+    Running run;
+    Client client(run.server.port());
+    const ImageRequest windows[] = {{5, 3, 100, 50, 1, 1}, {0, 0, 160, 120, 3, 2}};
+    const int phases = run.server.source().phases();
+    std::uint64_t frame = 0;
+    for (int k = 0; k < 2 * phases + 5; ++k, ++frame) {
+        // Another window now and then must not disturb what is kept.
+        const ImageRequest& r = windows[(k % 11 == 10) ? 1 : 0];
+        const Reply reply = client.get(r);
+        ASSERT_EQ(reply.pixels, expectedPixels(run.server.source(), frame, reply.header)) << "request " << k;
+    }
+}
+
 TEST(CamsimPattern, LargeDirectWindowsMatchTheSource) {
     // Wide rows go out straight from the source; check them against it.
     Options o = Running::small();
