@@ -195,13 +195,14 @@ BOOL CZiVControlCtrl::OpenReply(int n, int headerPart) {
 
     const unsigned exchange = m_nExchange;
     FirePictureReady(PR_IMAGE_STARTED);
-    if (exchange != m_nExchange) return FALSE;  // the handler aborted or restarted
+    if (exchange != m_nExchange) return FALSE;  // the handler ended this reception
     // An empty image (total length 28) completes at once, so live mode goes on.
     if (m_received == m_expected) CompleteImage();
     return TRUE;
 }
 
 void CZiVControlCtrl::CompleteImage() {
+    ++m_nExchange;
     m_bBusy = FALSE;
     if (!m_bLive) CloseAndReset();
     BuildBitmap(m_pImage.get(), m_nImageSize, m_header.x, m_header.y, m_header.dx, m_header.dy, m_header.incrx,

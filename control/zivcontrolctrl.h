@@ -102,8 +102,9 @@ private:
     // A reply's header may arrive over several reads; it is collected here.
     std::array<BYTE, kHeaderSize> m_headerBytes;
     int m_nHeaderBytes = 0;
-    // Counts CloseAndReset calls: after firing a status the control sees whether
-    // the container's handler ended or restarted the exchange.
+    // Counts the ends of receptions (CloseAndReset, completion): after firing a
+    // status the control sees whether the container's handler ended or
+    // restarted the exchange, or ran a message loop that finished the image.
     unsigned m_nExchange = 0;
     std::unique_ptr<CImageSocket> m_pSocket;
 

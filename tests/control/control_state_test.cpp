@@ -292,6 +292,18 @@ TEST(ControlExchange, CallsBackFromStatusHandlers) {
         EXPECT_EQ(h.ctrl->GetExpected(), 0);
     }
     {
+        SCOPED_TRACE("a message loop in the status 8 handler delivers the rest of the image");
+        Harness h;
+        const std::vector<BYTE> reply = Reply(k16x8, Pixels(16, 8, 5));
+        h.onStatus = [&](LONG s) {
+            if (s == PR_IMAGE_STARTED) h.sock->Deliver({reply.begin() + 60, reply.end()});
+        };
+        h.Start();
+        h.sock->Deliver({reply.begin(), reply.begin() + 60});
+        EXPECT_EQ(h.Take(), (Statuses{PR_REQUEST_SENT, PR_IMAGE_STARTED, PR_IMAGE_READY}));
+        EXPECT_EQ(std::memcmp(h.ctrl->GetPixelRows(), Pixels(16, 8, 5).data(), 128), 0);
+    }
+    {
         SCOPED_TRACE("GetImgAttrib and SetLive from the status 8 handler");
         Harness h;
         LONG seen[4] = {};
