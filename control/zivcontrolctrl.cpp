@@ -134,22 +134,31 @@ void CZiVControlCtrl::Update(CSubject* subject) {
 void CZiVControlCtrl::Receive() {
     m_bBusy = TRUE;
     if (m_expected > 0) {
-        const LONG remaining = m_expected - m_received;
-        int n;
-        if (remaining >= kReceiveBufferSize) {
-            // Every byte this read can bring belongs to the image: read it
-            // straight into place (the same bytes the receive buffer would get).
-            n = m_pSocket->Receive(m_pImage.get() + m_received, kReceiveBufferSize, 0);
-            if (n <= 0) return;
-        } else {
-            n = m_pSocket->Receive(m_receiveBuffer.data(), kReceiveBufferSize, 0);
-            if (n <= 0) return;
-            n = std::min<int>(n, remaining);  // bytes beyond the announced count are dropped
-            std::memcpy(m_pImage.get() + m_received, m_receiveBuffer.data(), size_t(n));
+        // Whatever of the image is waiting is taken now, in reads of at most
+        // the receive buffer's size: a notification per 64 KiB would cost more
+        // than the reads themselves. A read that comes back short means the
+        // socket is drained; the next notification brings the rest.
+        for (;;) {
+            const LONG remaining = m_expected - m_received;
+            int n;
+            if (remaining >= kReceiveBufferSize) {
+                // Every byte this read can bring belongs to the image: read it
+                // straight into place (the same bytes the receive buffer would get).
+                n = m_pSocket->Receive(m_pImage.get() + m_received, kReceiveBufferSize, 0);
+                if (n <= 0) return;
+            } else {
+                n = m_pSocket->Receive(m_receiveBuffer.data(), kReceiveBufferSize, 0);
+                if (n <= 0) return;
+                n = std::min<int>(n, remaining);  // bytes beyond the announced count are dropped
+                std::memcpy(m_pImage.get() + m_received, m_receiveBuffer.data(), size_t(n));
+            }
+            m_received += n;
+            if (m_received == m_expected) {
+                CompleteImage();
+                return;
+            }
+            if (n < kReceiveBufferSize) return;
         }
-        m_received += n;
-        if (m_received == m_expected) CompleteImage();
-        return;
     }
 
     // No image in reception: this read opens a reply, or goes on collecting a

@@ -69,6 +69,7 @@ TEST(GdiSetDIBits, ConvertsRowsWithOrientationAndClipping) {
         {"bitmap narrower and shorter", 13, 5, true, 6, 3, 0, 5, 3},
         {"more lines asked than the DIB has", 8, 4, true, 8, 4, 0, 10, 4},
         {"start scan in the middle", 9, 6, true, 9, 6, 2, 3, 3},
+        {"rows wider than one vector step", 53, 3, false, 53, 3, 0, 3, 3},
     };
     for (const DibCase& c : cases) {
         SCOPED_TRACE(c.name);
