@@ -234,7 +234,7 @@ std::unique_ptr<FrameSource> FrameSource::pattern(int width, int height) {
     for (int y = 0; y < height; ++y) {
         std::uint8_t* row = s->pixels_.data() + size_t(y) * size_t(s->pitch_);
         for (int x = 0; x < s->pitch_; ++x) {
-            const int ramp = (x + y) & 255;
+            const int ramp = ((x + y) & 63) * 4;
             const bool dark = ((x >> 5) ^ (y >> 5)) & 1;
             row[x] = std::uint8_t(dark ? ramp / 2 : 255 - ramp / 2);
         }
@@ -471,9 +471,9 @@ void Server::serve(Connection* conn) {
                          static_cast<long long>(d.width * d.rows), static_cast<long long>(announced));
             std::fflush(log_);
         }
+        served_.fetch_add(1);  // counted before the reply, which the client may see at once
         const bool keepOpen = sendReply(conn, header, d, frame, buffers, sentOnConnection);
         ++served;
-        served_.fetch_add(1);
         if (!keepOpen || (options_.maxRequests > 0 && std::int64_t(served) >= options_.maxRequests)) break;
     }
     closeConnection(conn);

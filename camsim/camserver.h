@@ -45,7 +45,7 @@ public:
     static constexpr int kShiftPerFrame = 8;
     // The test pattern repeats horizontally with this period, so one buffer this
     // much wider than the sensor holds every image of the animation.
-    static constexpr int kPatternPeriod = 256;
+    static constexpr int kPatternPeriod = 64;
 
     // The animated test pattern.
     static std::unique_ptr<FrameSource> pattern(int width, int height);
@@ -92,6 +92,7 @@ public:
     int port() const { return port_; }
     const Options& options() const { return options_; }
     const FrameSource& source() const { return *source_; }
+    // Requests taken so far (each counted as its reply starts).
     std::uint64_t requestsServed() const { return served_.load(); }
     // Where -v lines go (stdout unless set before start).
     void setLog(std::FILE* log) { log_ = log; }
