@@ -26,10 +26,11 @@ std::string read_all(const std::string& path, FileMode mode)
 std::vector<std::string> read_lines(const std::string& path)
 {
     InFile in;
-    EXPECT_TRUE(in.open(path.c_str(), FileMode::Text));
+    EXPECT_TRUE(in.open(path.c_str(), FileMode::Binary));
+    ziv::TextLines reader(in);
     std::vector<std::string> lines;
-    std::string line;
-    while (in.readline(line)) lines.push_back(line);
+    std::string_view line;
+    while (reader.next(line)) lines.emplace_back(line);
     return lines;
 }
 

@@ -115,7 +115,8 @@ Failure Pass::run(std::int32_t& nmod_out)
         return Failure::Refused;
     };
 
-    while (f_.exe.next_line(buf)) {
+    TextLines lines(f_.exe);
+    while (lines.next(buf)) {
         ++lineno;
         const bool block_line = !buf.empty() && buf[0] == '@';
         // Lines ahead of the first block line belong to no block; counting them
@@ -167,7 +168,7 @@ Failure Pass::run(std::int32_t& nmod_out)
 // Opens the three files in their fixed order; returns 0 or the exit status.
 int open_files(Files& f)
 {
-    if (!f.exe.open(kExeFile, FileMode::Text)) {
+    if (!f.exe.open(kExeFile, FileMode::Binary)) {  // read by TextLines, in text mode
         std::fputs("fopen error 1\n", stdout);
         return 1;
     }

@@ -64,53 +64,6 @@ inline constexpr std::size_t kSrecMaxLine = 4 + 2 * 0xFF;
 // 16 MiB) has no address left to carry and is left out.
 bool srcflush(OutFile& out, std::string_view data, std::uint32_t address);
 
-// Lines of a file with the text-mode rules of textio.h (a CR LF pair ends a
-// line, a lone CR is an ordinary character, a byte 0x1A ends the input, a last
-// line without a line end is dropped), read from an InFile opened in binary
-// mode. It hands out views into its own large block instead of copying every
-// line, which the tools need to keep up with the disk on 64 MB download files;
-// its tests hold it to the same lines as InFile::readline.
-class TextLines {
-public:
-    // max_line > 0: a longer line may be handed out cut, though never to
-    // max_line characters or fewer, so that memory stays bounded whatever the
-    // input. Without it the block grows to hold the longest line.
-    explicit TextLines(InFile& in, std::size_t max_line = 0, std::size_t block = 1 << 20);
-
-    // The next line without its line end; false at the end of the input. The
-    // view stays valid until the next call.
-    bool next(std::string_view& line)
-    {
-        const char* nl = nullptr;
-        if (pos_ != end_) nl = static_cast<const char*>(std::memchr(pos_, '\n', static_cast<std::size_t>(end_ - pos_)));
-        if (!nl) return next_slow(line);
-        std::size_t k = static_cast<std::size_t>(nl - pos_);
-        if (k > 0 && pos_[k - 1] == '\r') --k;
-        line = std::string_view(pos_, k);
-        pos_ = nl + 1;
-        return true;
-    }
-
-    // For tight loops over short lines: the bytes buffered but not yet taken
-    // (line ends still in them; only the end at 0x1A applied), and skip_to() to
-    // take some of them. Only whole lines, line end included, may be taken.
-    const char* pending_begin() const { return pos_; }
-    const char* pending_end() const { return end_; }
-    void skip_to(const char* p) { pos_ = p; }
-
-private:
-    bool next_slow(std::string_view& line);
-    bool next_overlong(std::string_view& line);
-    std::size_t read_block(std::size_t from);
-
-    InFile& in_;
-    std::size_t max_line_;
-    std::vector<char> buf_;
-    const char* pos_ = nullptr;
-    const char* end_ = nullptr;
-    bool at_end_ = false;
-};
-
 // The three tools; each returns the process exit status.
 int run_recmake(int argc, char** argv);
 int run_recjoin(int argc, char** argv);

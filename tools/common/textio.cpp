@@ -43,7 +43,6 @@ bool InFile::open(const char* path, FileMode mode)
     mode_ = mode;
     at_end_ = false;
     held_cr_ = false;
-    line_mode_ = false;
     pos_ = end_ = 0;
     if (!buf_) buf_.reset(new unsigned char[kInSize + 1]);
     return true;
@@ -100,11 +99,6 @@ bool InFile::fill()
             n = static_cast<std::size_t>(static_cast<unsigned char*>(z) - b);
             at_end_ = true;
         }
-        if (line_mode_) {
-            // next_line drops the CR before each LF itself; nothing to move.
-            end_ = n;
-            break;
-        }
         if (!at_end_ && b[n - 1] == '\r') {
             held_cr_ = true;  // its fate depends on the next byte
             --n;
@@ -145,35 +139,77 @@ std::size_t InFile::read(unsigned char* dst, std::size_t n)
     return done;
 }
 
-bool InFile::next_line(std::string_view& line)
+TextLines::TextLines(InFile& in, std::size_t max_line, std::size_t block)
+    : in_(in), max_line_(max_line), buf_(std::max(block, max_line + 2))
 {
-    // Bytes already translated by read() would be translated again; lines are
-    // read from the start of a file.
-    line_mode_ = true;
-    const bool text = mode_ == FileMode::Text;
-    bool spanning = false;
+    pos_ = end_ = buf_.data();
+}
+
+// Reads into buf_ from offset `from` to its end; returns the bytes taken in.
+// Text mode ends the input at 0x1A.
+std::size_t TextLines::read_block(std::size_t from)
+{
+    if (at_end_) return 0;
+    std::size_t want = buf_.size() - from;
+    std::size_t got = in_.read(reinterpret_cast<unsigned char*>(buf_.data() + from), want);
+    if (got < want) at_end_ = true;
+    if (void* z = std::memchr(buf_.data() + from, kCtrlZ, got)) {
+        got = static_cast<std::size_t>(static_cast<char*>(z) - (buf_.data() + from));
+        at_end_ = true;
+    }
+    return got;
+}
+
+bool TextLines::next_slow(std::string_view& line)
+{
+    // Nothing from pos_ to end_ holds a line end: keep it and read on.
     for (;;) {
-        if (pos_ == end_ && !fill()) return false;
-        const char* b = reinterpret_cast<const char*>(buf_.get()) + pos_;
-        std::size_t avail = end_ - pos_;
-        auto* nl = static_cast<const char*>(std::memchr(b, '\n', avail));
-        if (!nl) {
-            if (!spanning) long_line_.clear();
-            long_line_.append(b, avail);
-            spanning = true;
+        std::size_t keep = static_cast<std::size_t>(end_ - pos_);
+        if (max_line_ > 0 && keep > max_line_) return next_overlong(line);
+        if (at_end_) {
+            pos_ = end_;  // a last line without a line end is not read
+            return false;
+        }
+        if (keep == buf_.size()) {
+            std::size_t off = static_cast<std::size_t>(pos_ - buf_.data());
+            buf_.resize(buf_.size() * 2);  // a line longer than the block
+            pos_ = buf_.data() + off;
+        }
+        std::memmove(buf_.data(), pos_, keep);
+        std::size_t got = read_block(keep);
+        pos_ = buf_.data();
+        end_ = pos_ + keep + got;
+        const char* nl = static_cast<const char*>(std::memchr(pos_ + keep, '\n', got));
+        if (nl) {
+            std::size_t k = static_cast<std::size_t>(nl - pos_);
+            if (k > 0 && pos_[k - 1] == '\r') --k;
+            line = std::string_view(pos_, k);
+            pos_ = nl + 1;
+            return true;
+        }
+    }
+}
+
+bool TextLines::next_overlong(std::string_view& line)
+{
+    // Keep the first max_line + 1 characters, which are enough to see that the
+    // line is too long, and pass over the rest up to its line end.
+    std::size_t keep = max_line_ + 1;
+    std::memmove(buf_.data(), pos_, keep);
+    for (;;) {
+        std::size_t got = read_block(keep);
+        const char* from = buf_.data() + keep;
+        pos_ = buf_.data() + keep;  // nothing buffered while passing over
+        end_ = pos_ + got;
+        if (const char* nl = static_cast<const char*>(std::memchr(from, '\n', got))) {
+            line = std::string_view(buf_.data(), keep);
+            pos_ = nl + 1;
+            return true;
+        }
+        if (at_end_) {
             pos_ = end_;
-            continue;
+            return false;
         }
-        std::size_t k = static_cast<std::size_t>(nl - b);
-        pos_ += k + 1;
-        if (spanning) {
-            long_line_.append(b, k);
-            line = long_line_;
-        } else {
-            line = std::string_view(b, k);
-        }
-        if (text && !line.empty() && line.back() == '\r') line.remove_suffix(1);
-        return true;
     }
 }
 

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ziv {
 
@@ -41,19 +42,6 @@ public:
         return buf_[pos_++];
     }
 
-    // The next complete line, without its line end (LF, or CR LF in text
-    // mode). Returns false at the end of the input; a last line without a line
-    // end is dropped, as the tools always did. Lines of any length are read
-    // whole. The view stays valid until the next call.
-    bool next_line(std::string_view& line);
-    bool readline(std::string& line)
-    {
-        std::string_view v;
-        if (!next_line(v)) return false;
-        line.assign(v);
-        return true;
-    }
-
     // Bytes left in the input when it is a regular file read in binary mode
     // (-1 otherwise). Lets binary counting skip a read of the whole file.
     std::int64_t remaining_binary_size() const;
@@ -65,8 +53,6 @@ private:
     FileMode mode_ = FileMode::Binary;
     bool at_end_ = false;       // no more raw bytes will be read
     bool held_cr_ = false;      // a CR at the end of the last raw block, undecided
-    bool line_mode_ = false;    // read by lines: line ends are handled per line
-    std::string long_line_;     // a line that spans blocks
     std::unique_ptr<unsigned char[]> buf_;
     std::size_t pos_ = 0;
     std::size_t end_ = 0;
@@ -133,6 +119,53 @@ private:
     bool written_through_ = false;
     std::unique_ptr<unsigned char[]> buf_;
     std::size_t used_ = 0;
+};
+
+// The lines of a text file, by the text-mode rules above (a CR LF pair ends a
+// line, a lone CR is an ordinary character, a byte 0x1A ends the input, a last
+// line without a line end is dropped). It reads from an InFile opened in
+// binary mode and applies the rules itself, per line. It hands out views into its own large block instead of copying every
+// line, which the tools need to keep up with the disk on 64 MB download files;
+// its tests hold it to the same lines as InFile::readline.
+class TextLines {
+public:
+    // max_line > 0: a longer line may be handed out cut, though never to
+    // max_line characters or fewer, so that memory stays bounded whatever the
+    // input. Without it the block grows to hold the longest line.
+    explicit TextLines(InFile& in, std::size_t max_line = 0, std::size_t block = 1 << 20);
+
+    // The next line without its line end; false at the end of the input. The
+    // view stays valid until the next call.
+    bool next(std::string_view& line)
+    {
+        const char* nl = nullptr;
+        if (pos_ != end_) nl = static_cast<const char*>(std::memchr(pos_, '\n', static_cast<std::size_t>(end_ - pos_)));
+        if (!nl) return next_slow(line);
+        std::size_t k = static_cast<std::size_t>(nl - pos_);
+        if (k > 0 && pos_[k - 1] == '\r') --k;
+        line = std::string_view(pos_, k);
+        pos_ = nl + 1;
+        return true;
+    }
+
+    // For tight loops over short lines: the bytes buffered but not yet taken
+    // (line ends still in them; only the end at 0x1A applied), and skip_to() to
+    // take some of them. Only whole lines, line end included, may be taken.
+    const char* pending_begin() const { return pos_; }
+    const char* pending_end() const { return end_; }
+    void skip_to(const char* p) { pos_ = p; }
+
+private:
+    bool next_slow(std::string_view& line);
+    bool next_overlong(std::string_view& line);
+    std::size_t read_block(std::size_t from);
+
+    InFile& in_;
+    std::size_t max_line_;
+    std::vector<char> buf_;
+    const char* pos_ = nullptr;
+    const char* end_ = nullptr;
+    bool at_end_ = false;
 };
 
 }  // namespace ziv
