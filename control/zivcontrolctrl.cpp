@@ -60,6 +60,7 @@ DWORD CZiVControlCtrl::GetControlFlags() {
 // --- The exchange -------------------------------------------------------
 
 void CZiVControlCtrl::CloseAndReset() {
+    m_bConvertAhead = false;
     m_expected = 0;
     m_received = 0;
     m_nHeaderBytes = 0;
@@ -145,10 +146,10 @@ void CZiVControlCtrl::Receive() {
                 // Every byte this read can bring belongs to the image: read it
                 // straight into place (the same bytes the receive buffer would get).
                 n = m_pSocket->Receive(m_pImage.get() + m_received, kReceiveBufferSize, 0);
-                if (n <= 0) return;
+                if (n <= 0) break;
             } else {
                 n = m_pSocket->Receive(m_receiveBuffer.data(), kReceiveBufferSize, 0);
-                if (n <= 0) return;
+                if (n <= 0) break;
                 n = std::min<int>(n, remaining);  // bytes beyond the announced count are dropped
                 std::memcpy(m_pImage.get() + m_received, m_receiveBuffer.data(), size_t(n));
             }
@@ -157,8 +158,10 @@ void CZiVControlCtrl::Receive() {
                 CompleteImage();
                 return;
             }
-            if (n < kReceiveBufferSize) return;
+            if (n < kReceiveBufferSize) break;
         }
+        ConvertArrivedRows();
+        return;
     }
 
     // No image in reception: this read opens a reply, or goes on collecting a
@@ -202,20 +205,26 @@ BOOL CZiVControlCtrl::OpenReply(int n, int headerPart) {
     if (stored > 0) std::memcpy(m_pImage.get(), m_receiveBuffer.data() + headerPart, size_t(stored));
     m_received = stored;
 
+    StartConvertAhead();
+
     const unsigned exchange = m_nExchange;
     FirePictureReady(PR_IMAGE_STARTED);
     if (exchange != m_nExchange) return FALSE;  // the handler ended this reception
     // An empty image (total length 28) completes at once, so live mode goes on.
     if (m_received == m_expected) CompleteImage();
+    else ConvertArrivedRows();
     return TRUE;
 }
 
 void CZiVControlCtrl::CompleteImage() {
     ++m_nExchange;
+    const LONG rowsAhead = m_bConvertAhead ? m_nRowsAhead : -1;
+    m_bConvertAhead = false;
     m_bBusy = FALSE;
     if (!m_bLive) CloseAndReset();
-    BuildBitmap(m_pImage.get(), m_nImageSize, m_header.x, m_header.y, m_header.dx, m_header.dy, m_header.incrx,
-                m_header.incry);
+    // The display step (BuildBitmap), taking over what was converted ahead.
+    BuildDisplay(m_pImage.get(), m_nImageSize, m_header.dx, m_header.dy, m_header.incrx, m_header.incry,
+                 rowsAhead);
     m_expected = 0;
     m_received = 0;
     GdiFlush();
@@ -232,6 +241,8 @@ void CZiVControlCtrl::ReleaseImage() {
 // --- Display ------------------------------------------------------------
 
 void CZiVControlCtrl::ReleaseDisplayObjects() {
+    m_bConvertAhead = false;
+    m_pBackBitmap.reset();
     if (!m_pMemDC) return;
     if (m_pBitmap) {
         m_pMemDC->SelectObject(nullptr);
@@ -240,8 +251,46 @@ void CZiVControlCtrl::ReleaseDisplayObjects() {
     m_pMemDC.reset();
 }
 
+void CZiVControlCtrl::StartConvertAhead() {
+    m_bConvertAhead = false;
+    m_nRowsAhead = 0;
+    const LONG geometry[4] = {m_header.dx, m_header.dy, m_header.incrx, m_header.incry};
+    if (!m_bGeometryKnown || !m_pMemDC || !m_pBitmap || !std::equal(geometry, geometry + 4, m_geometry)) return;
+    // The geometry is the one on display, so the bitmap header describes it.
+    const std::int64_t width = m_bmi.bmiHeader.biWidth, rows = -std::int64_t(m_bmi.bmiHeader.biHeight);
+    if (width % 4 != 0 || m_expected != width * rows) return;  // rows must arrive as the pixel rows lie
+    if (!m_pBackBitmap) {
+        m_pBackBitmap = std::make_unique<CBitmap>();
+        CDC* pDC = GetDC();
+        const BOOL made = m_pBackBitmap->CreateCompatibleBitmap(pDC, int(width), int(rows));
+        ReleaseDC(pDC);
+        if (!made) {
+            m_pBackBitmap.reset();  // no memory to spare: convert at completion
+            return;
+        }
+    }
+    m_bConvertAhead = true;
+}
+
+void CZiVControlCtrl::ConvertArrivedRows() {
+    if (!m_bConvertAhead) return;
+    const LONG width = m_bmi.bmiHeader.biWidth;
+    const LONG ready = m_received / width;
+    if (ready <= m_nRowsAhead) return;
+    CDC* pDC = GetDC();
+    SetDIBits(pDC, m_pBackBitmap.get(), UINT(m_nRowsAhead), UINT(ready - m_nRowsAhead),
+              m_pImage.get() + std::size_t(m_nRowsAhead) * std::size_t(width), &m_bmi, DIB_RGB_COLORS);
+    ReleaseDC(pDC);
+    m_nRowsAhead = ready;
+}
+
 BOOL CZiVControlCtrl::BuildBitmap(const BYTE* data, std::int64_t size, LONG /*x*/, LONG /*y*/, LONG dx, LONG dy,
                                   LONG incrx, LONG incry) {
+    return BuildDisplay(data, size, dx, dy, incrx, incry, -1);
+}
+
+BOOL CZiVControlCtrl::BuildDisplay(const BYTE* data, std::int64_t size, LONG dx, LONG dy, LONG incrx, LONG incry,
+                                   LONG rowsAhead) {
     if (!geometry_valid(dx, dy, incrx, incry)) {
         FirePictureReady(PR_BAD_GEOMETRY);
         return FALSE;
@@ -308,7 +357,13 @@ BOOL CZiVControlCtrl::BuildBitmap(const BYTE* data, std::int64_t size, LONG /*x*
     m_bmi.bmiHeader.biSizeImage = DWORD(rowBytes);
     m_bmi.bmiHeader.biWidth = LONG(width);
     m_bmi.bmiHeader.biHeight = -LONG(rows);
-    SetDIBits(pDC, m_pBitmap.get(), 0, UINT(rows), m_pRows.get(), &m_bmi, DIB_RGB_COLORS);
+    if (rowsAhead >= 0 && m_pBackBitmap && m_pBackBitmap->Width() == width && m_pBackBitmap->Height() == rows) {
+        SetDIBits(pDC, m_pBackBitmap.get(), UINT(rowsAhead), UINT(rows - rowsAhead),
+                  m_pRows.get() + std::size_t(rowsAhead) * std::size_t(stride), &m_bmi, DIB_RGB_COLORS);
+        std::swap(m_pBitmap, m_pBackBitmap);
+    } else {
+        SetDIBits(pDC, m_pBitmap.get(), 0, UINT(rows), m_pRows.get(), &m_bmi, DIB_RGB_COLORS);
+    }
     m_pMemDC->SelectObject(m_pBitmap.get());
     ReleaseDC(pDC);
 

@@ -82,6 +82,9 @@ private:
     void Receive();
     BOOL OpenReply(int n, int headerPart);
     void CompleteImage();
+    BOOL BuildDisplay(const BYTE* data, std::int64_t size, LONG dx, LONG dy, LONG incrx, LONG incry, LONG rowsAhead);
+    void StartConvertAhead();
+    void ConvertArrivedRows();
     void ReleaseDisplayObjects();
     void ReleaseImage();
 
@@ -114,6 +117,14 @@ private:
     std::int64_t m_nRowsSize = 0;
     std::unique_ptr<CDC> m_pMemDC;
     std::unique_ptr<CBitmap> m_pBitmap;
+    // In steady live mode (same geometry, rows without fill bytes, exact
+    // length) the incoming image is converted into a second bitmap while it
+    // arrives, in the time spent waiting for the network; completion converts
+    // the last rows and trades the two. The display shows the previous image
+    // until then.
+    std::unique_ptr<CBitmap> m_pBackBitmap;
+    bool m_bConvertAhead = false;
+    LONG m_nRowsAhead = 0;  // rows of the incoming image in m_pBackBitmap
     bool m_bGeometryKnown = false;
     LONG m_geometry[4] = {0, 0, 0, 0};  // dx, dy, incrx, incry the display was built for
     BOOL m_bSkipErase = FALSE;

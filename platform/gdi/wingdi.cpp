@@ -93,7 +93,8 @@ int SetDIBits(CDC* /*dc*/, CBitmap* bitmap, UINT startScan, UINT lines, const vo
     uchar* base = image.bits();
     const qsizetype dstStride = image.bytesPerLine();
     const auto* src = static_cast<const BYTE*>(bits);
-    const bool streaming = grey && std::int64_t(width) * 4 * std::min<std::int64_t>(lines, image.height()) >= kStreamingBytes;
+    // Decided by the whole bitmap, so that converting it piecewise streams as well.
+    const bool streaming = grey && std::int64_t(image.bytesPerLine()) * image.height() >= kStreamingBytes;
     int converted = 0;
     for (std::int64_t j = 0; j < lines; ++j) {
         const std::int64_t scan = std::int64_t(startScan) + j;

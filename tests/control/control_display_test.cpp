@@ -139,6 +139,36 @@ TEST(ControlDisplay, SameGeometryReusesAndOtherGeometryReplaces) {
     }
 }
 
+TEST(ControlDisplay, LiveImagesShowOnlyWhenComplete) {
+    // Same geometry again and again: the incoming image is converted while it
+    // arrives, in reads that end in the middle of rows.
+    for (const auto& [dx, dy] : {std::pair{64, 40}, std::pair{62, 40}}) {
+        SCOPED_TRACE(testing::Message() << dx << " wide");
+        Harness h;
+        h.ctrl->SetLive(TRUE);
+        h.Start(dx, dy);
+        for (int seed = 1; seed <= 4; ++seed) {
+            const std::vector<BYTE> reply = Reply(0, 0, dx, dy, 1, 1, seed);
+            h.sock->Deliver({reply.begin(), reply.end() - 300}, {1000, 77});
+            const QImage during = Draw(*h.ctrl, dx, dy);
+            h.sock->Deliver({reply.end() - 300, reply.end()});
+            const QImage after = Draw(*h.ctrl, dx, dy);
+            for (int y = 0; y < dy; ++y)
+                for (int x = 0; x < dx; ++x) {
+                    const int was = PatternPixel(x, y, seed - 1), now = PatternPixel(x, y, seed);
+                    ASSERT_EQ(during.pixel(x, y), seed == 1 ? qRgb(255, 255, 255) : qRgb(was, was, was))
+                        << "image " << seed << " at " << x << "," << y;
+                    ASSERT_EQ(after.pixel(x, y), qRgb(now, now, now)) << "image " << seed << " at " << x << "," << y;
+                }
+        }
+        // An abandoned image leaves the last complete one on display.
+        const std::vector<BYTE> reply = Reply(0, 0, dx, dy, 1, 1, 9);
+        h.sock->Deliver({reply.begin(), reply.begin() + 2000});
+        h.ctrl->Abort();
+        EXPECT_EQ(qGray(Draw(*h.ctrl, dx, dy).pixel(1, 1)), PatternPixel(1, 1, 4));
+    }
+}
+
 TEST(ControlDisplay, RefusedGeometryKeepsThePreviousImage) {
     Harness h;
     ShowImage(h, 16, 8, 1, 1, 1);
