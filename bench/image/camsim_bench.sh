@@ -51,6 +51,7 @@ for size in "${SIZES[@]}"; do
   m_ems=$(printf '%s\n' "${ems[@]}" | median)
   bound=$(awk -v a="$m_ms" -v b="$m_ems" 'BEGIN { printf "%.1f", 1000 / (a + b) }')
   printf '%-10s %14s %10s %12s %12s %16s\n' "$size" "$m_ips" "$m_gbs" "$m_ms" "$m_ems" "$bound"
+  echo "  runs: bare images/s ${ips[*]}; expand ms ${ems[*]}"
   if [[ -n ${RESULTS:-} ]]; then
     printf 'bare_ips_%s=%s\nbare_gbs_%s=%s\nbare_ms_%s=%s\nexpand_ms_%s=%s\nbound_ips_%s=%s\n' \
       "$size" "$m_ips" "$size" "$m_gbs" "$size" "$m_ms" "$size" "$m_ems" "$size" "$bound" >>"$RESULTS"
