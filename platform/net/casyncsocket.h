@@ -3,6 +3,13 @@
 // readiness reaches the creating thread's Qt event loop (QSocketNotifier).
 // Notifications arrive one at a time on that thread; error codes use the
 // WinSock numbering.
+//
+// As with WinSock, OnReceive is not repeated until the owner has called
+// Receive: an owner that does not read hears nothing more (no OnReceive, and
+// no OnClose, which comes only after every waiting byte was taken). OnSend
+// follows a successful connect, and again once there is room after a Send
+// failed with WSAEWOULDBLOCK. Out-of-band data and listening sockets are not
+// supported: OnOutOfBandData and OnAccept are never called.
 #pragma once
 
 #include "wintypes.h"
