@@ -37,8 +37,8 @@ peak_kib() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
 
 printf '%-9s %-10s %9s %9s %9s %8s %8s %10s %s\n' tool input "tool ms" "xxd ms" "cat ms" "xxd/tool" "tool/cat" "peak KiB" verdict
 fail=0
-for spec in exewrap:EXEC.OUT packwrap:BINARY.DAT binload:BINARY.DAT txtload:ASCII.INP picload:BINARY.DAT convert:ADSP.EXE; do
-  tool=${spec%%:*}; input=${spec#*:}
+for entry in exewrap:EXEC.OUT packwrap:BINARY.DAT binload:BINARY.DAT txtload:ASCII.INP picload:BINARY.DAT convert:ADSP.EXE; do
+  tool=${entry%%:*}; input=${entry#*:}
   t_tool=$(time_runs "$bin/$tool" bench)
   peak=$(peak_kib "$bin/$tool" bench)
   out_size=$(stat -c %s ADSP.OUT)
