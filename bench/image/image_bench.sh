@@ -13,27 +13,9 @@
 #   RUNS=n    runs per figure (default 5)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-BIN=${BIN:-build/bin}
-RUNS=${RUNS:-5}
-SIZES=(640x480 1280x1024 4096x3072)
-for p in camsim bench_bare_client bench_expand bench_control_live; do
-  [[ -x $BIN/$p ]] || { echo "missing $BIN/$p: build first (cmake --build build -j2)" >&2; exit 2; }
-done
-
-out=$(mktemp)
-"$BIN/camsim" --port 0 --sensor 4096x3072 >"$out" &
-camsim_pid=$!
-trap 'kill "$camsim_pid" 2>/dev/null; wait "$camsim_pid" 2>/dev/null; rm -f "$out"' EXIT
-for _ in $(seq 100); do
-  [[ -s $out ]] && break
-  sleep 0.05
-done
-port=$(sed -n '1s/^listening on .*://p' "$out")
-[[ -n $port ]] || { echo "camsim did not start" >&2; exit 2; }
-
-median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-# field NAME LINE: the value after the word NAME in LINE
-field() { awk -v k="$1" '{ for (i = 1; i < NF; i++) if ($i == k) print $(i + 1) }' <<<"$2"; }
+source bench/image/common.sh
+require camsim bench_bare_client bench_expand bench_control_live
+start_camsim
 
 status=0
 printf '%-10s | %9s %7s %8s | %8s | %9s | %9s %7s %8s | %6s %6s\n' size "(a) img/s" "GB/s" "ms/img" \
