@@ -10,29 +10,6 @@
 namespace ziv {
 
 namespace {
-struct HexTables {
-    char lower[256][2];
-    char upper[256][2];
-    // Each byte's whole data line ("hh" CR LF), ready to store in one go.
-    std::uint32_t line_lower[256];
-    std::uint32_t line_upper[256];
-    HexTables()
-    {
-        const char* lo = "0123456789abcdef";
-        const char* up = "0123456789ABCDEF";
-        for (int i = 0; i < 256; ++i) {
-            lower[i][0] = lo[i >> 4];
-            lower[i][1] = lo[i & 15];
-            upper[i][0] = up[i >> 4];
-            upper[i][1] = up[i & 15];
-            const char lo_line[4] = {lower[i][0], lower[i][1], '\r', '\n'};
-            const char up_line[4] = {upper[i][0], upper[i][1], '\r', '\n'};
-            std::memcpy(&line_lower[i], lo_line, 4);
-            std::memcpy(&line_upper[i], up_line, 4);
-        }
-    }
-};
-const HexTables kHex;
 
 void put_hex(OutFile& out, std::uint32_t value, int digits)
 {
@@ -45,10 +22,26 @@ void put_hex(OutFile& out, std::uint32_t value, int digits)
 }
 }  // namespace
 
-const char* hex_pair(unsigned char byte, HexCase hc)
+namespace detail {
+HexTables::HexTables()
 {
-    return hc == HexCase::Upper ? kHex.upper[byte] : kHex.lower[byte];
+    const char* lo = "0123456789abcdef";
+    const char* up = "0123456789ABCDEF";
+    for (int i = 0; i < 256; ++i) {
+        lower[i][0] = lo[i >> 4];
+        lower[i][1] = lo[i & 15];
+        upper[i][0] = up[i >> 4];
+        upper[i][1] = up[i & 15];
+        const char lo_line[4] = {lower[i][0], lower[i][1], '\r', '\n'};
+        const char up_line[4] = {upper[i][0], upper[i][1], '\r', '\n'};
+        std::memcpy(&line_lower[i], lo_line, 4);
+        std::memcpy(&line_upper[i], up_line, 4);
+    }
 }
+const HexTables kHex;
+}  // namespace detail
+
+using detail::kHex;
 
 NameField make_name_field(std::string_view name)
 {

@@ -17,8 +17,23 @@ inline constexpr std::size_t kMaxName = 8;
 
 enum class HexCase { Lower, Upper };
 
-// Hex digit pairs of every byte value, for tight formatting loops.
-const char* hex_pair(unsigned char byte, HexCase hc);
+namespace detail {
+struct HexTables {
+    char lower[256][2];
+    char upper[256][2];
+    // Each byte's whole data line ("hh" CR LF), ready to store in one go.
+    std::uint32_t line_lower[256];
+    std::uint32_t line_upper[256];
+    HexTables();
+};
+extern const HexTables kHex;
+}  // namespace detail
+
+// The two hex digits of a byte, for tight formatting loops.
+inline const char* hex_pair(unsigned char byte, HexCase hc)
+{
+    return hc == HexCase::Upper ? detail::kHex.upper[byte] : detail::kHex.lower[byte];
+}
 
 // Nine bytes: the name as typed, zero-padded; the ninth is always zero.
 using NameField = std::array<unsigned char, 9>;

@@ -1,5 +1,7 @@
 #include "srec.h"
 
+#include "download.h"
+
 #include <algorithm>
 
 #if defined(__SSE2__)
@@ -29,21 +31,11 @@ const SpairTable kSpair;
 }  // namespace detail
 
 namespace {
-// Upper-case digit pairs of every byte, here rather than through hex_pair:
-// srcflush runs once for every 20 bytes and a call per field shows.
-struct UpperHex {
-    char pair[256][2];
-    UpperHex()
-    {
-        for (int i = 0; i < 256; ++i) {
-            pair[i][0] = "0123456789ABCDEF"[i >> 4];
-            pair[i][1] = "0123456789ABCDEF"[i & 15];
-        }
-    }
-};
-const UpperHex kUpper;
 
-inline void put_upper(unsigned char* o, unsigned byte) { std::memcpy(o, kUpper.pair[byte & 0xFF], 2); }
+inline void put_upper(unsigned char* o, unsigned byte)
+{
+    std::memcpy(o, hex_pair(static_cast<unsigned char>(byte), HexCase::Upper), 2);
+}
 
 #if defined(__SSE2__)
 // Sixteen (or eight, in the low half) hex digits to o, their pair values
