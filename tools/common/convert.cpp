@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace ziv {
@@ -149,7 +150,18 @@ Failure Pass::run(std::int32_t& nmod_out)
         }
         if (count > 1 && type != 0 && buf.size() >= 4 && buf.size() <= 6) {
             if (buf.size() == 5) return refuse("data line of 5 characters (an odd number of hex digits)");
-            if (writing) f_.tmp.line(buf);
+            if (writing) {
+                // Four or six characters and CR LF, stored without a call.
+                unsigned char* p = f_.tmp.reserve(8);
+                if (buf.size() == 4) {
+                    std::memcpy(p, buf.data(), 4);
+                } else {
+                    std::memcpy(p, buf.data(), 6);
+                }
+                p[buf.size()] = '\r';
+                p[buf.size() + 1] = '\n';
+                f_.tmp.commit(buf.size() + 2);
+            }
         }
     }
     if (!seen_block) return refuse("no block line (@P or @D) in the file");

@@ -138,8 +138,26 @@ public:
     // view stays valid until the next call.
     bool next(std::string_view& line)
     {
+        // Most lines of the tools' files are a few characters long: look for
+        // the line feed in the next eight bytes at once before paying for a call.
         const char* nl = nullptr;
-        if (pos_ != end_) nl = static_cast<const char*>(std::memchr(pos_, '\n', static_cast<std::size_t>(end_ - pos_)));
+        const std::size_t avail = static_cast<std::size_t>(end_ - pos_);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        if (avail >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, pos_, 8);
+            const std::uint64_t x = word ^ 0x0A0A0A0A0A0A0A0Aull;  // zero bytes where a LF stands
+            const std::uint64_t found = (x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull;
+            if (found) {
+                nl = pos_ + (__builtin_ctzll(found) >> 3);  // little-endian: first byte lowest
+            } else {
+                nl = static_cast<const char*>(std::memchr(pos_ + 8, '\n', avail - 8));
+            }
+        } else
+#endif
+        if (avail > 0) {
+            nl = static_cast<const char*>(std::memchr(pos_, '\n', avail));
+        }
         if (!nl) return next_slow(line);
         std::size_t k = static_cast<std::size_t>(nl - pos_);
         if (k > 0 && pos_[k - 1] == '\r') --k;
