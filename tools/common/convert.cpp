@@ -180,18 +180,10 @@ Failure Pass::run(std::int32_t& nmod_out)
 // Opens the three files in their fixed order; returns 0 or the exit status.
 int open_files(Files& f)
 {
-    if (!f.exe.open(kExeFile, FileMode::Binary)) {  // read by TextLines, in text mode
-        std::fputs("fopen error 1\n", stdout);
-        return 1;
-    }
-    if (!f.tmp.open(kTmpFile)) {
-        std::fputs("fopen error 2\n", stdout);
-        return 2;
-    }
-    if (!f.out.open(kDownloadFile)) {
-        std::fputs("fopen error 3\n", stdout);
-        return 3;
-    }
+    // ADSP.EXE is read by TextLines, which applies the text mode itself.
+    if (!open_or_report(f.exe, kExeFile, FileMode::Binary, "fopen error 1\n")) return 1;
+    if (!open_or_report(f.tmp, kTmpFile, "fopen error 2\n")) return 2;
+    if (!open_or_report(f.out, kDownloadFile, "fopen error 3\n")) return 3;
     return 0;
 }
 

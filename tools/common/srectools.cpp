@@ -113,15 +113,10 @@ int run_recmake(int, char**)
 {
     std::fputs("recmake version 2.0 - win32\n", stdout);
     InFile in;
-    if (!in.open("ADSP.OUT", FileMode::Binary)) {  // TextLines applies the text-mode rules
-        std::fputs("fopen error - read\n", stdout);
-        return 1;
-    }
+    // TextLines applies the text-mode rules to the binary stream.
+    if (!open_or_report(in, "ADSP.OUT", FileMode::Binary, "fopen error - read\n")) return 1;
     OutFile out;
-    if (!out.open("ADSP.MSF")) {
-        std::fputs("fopen error - write\n", stdout);
-        return 1;
-    }
+    if (!open_or_report(out, "ADSP.MSF", "fopen error - write\n")) return 1;
 
     RecordMaker rec(out);
     TextLines lines(in);
@@ -215,14 +210,8 @@ int run_recjoin(int argc, char** argv)
 
     InFile first;
     InFile second;
-    if (!first.open(argv[1], FileMode::Binary)) {
-        std::fputs("fopen error - read file1\n", stdout);
-        return 1;
-    }
-    if (!second.open(argv[2], FileMode::Binary)) {
-        std::fputs("fopen error - read file2\n", stdout);
-        return 1;
-    }
+    if (!open_or_report(first, argv[1], FileMode::Binary, "fopen error - read file1\n")) return 1;
+    if (!open_or_report(second, argv[2], FileMode::Binary, "fopen error - read file2\n")) return 1;
     // Opening the output empties it: were it one of the inputs, that input's
     // data would be lost before it is read.
     for (int i = 1; i <= 2; ++i) {
@@ -233,10 +222,7 @@ int run_recjoin(int argc, char** argv)
         }
     }
     OutFile out;
-    if (!out.open(argv[3])) {
-        std::fputs("fopen error - write\n", stdout);
-        return 1;
-    }
+    if (!open_or_report(out, argv[3], "fopen error - write\n")) return 1;
 
     std::uint32_t address = 0;
     if (!join_file(first, argv[1], out, address)) return 1;
@@ -255,15 +241,9 @@ int run_recraw(int, char**)
 {
     std::fputs("S-record to binary conversion - win32\n", stdout);
     InFile in;
-    if (!in.open("input.msf", FileMode::Binary)) {
-        std::fputs("fopen error 1\n", stdout);
-        return 1;
-    }
+    if (!open_or_report(in, "input.msf", FileMode::Binary, "fopen error 1\n")) return 1;
     OutFile out;
-    if (!out.open("out.dat")) {
-        std::fputs("fopen error 3\n", stdout);
-        return 1;
-    }
+    if (!open_or_report(out, "out.dat", "fopen error 3\n")) return 1;
 
     TextLines lines(in, kSrecMaxLine);
     unsigned long long lineno = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -211,6 +212,20 @@ bool TextLines::next_overlong(std::string_view& line)
             return false;
         }
     }
+}
+
+bool open_or_report(InFile& in, const char* path, FileMode mode, const char* message)
+{
+    if (in.open(path, mode)) return true;
+    std::fputs(message, stdout);
+    return false;
+}
+
+bool open_or_report(OutFile& out, const char* path, const char* message)
+{
+    if (out.open(path)) return true;
+    std::fputs(message, stdout);
+    return false;
 }
 
 OutFile::~OutFile() { close(); }

@@ -121,6 +121,12 @@ private:
     std::size_t used_ = 0;
 };
 
+// Opening as the tools do it: when the file cannot be opened, `message` (a
+// whole line, line end included) goes to standard output and the result is
+// false; the caller then ends with its exit status.
+bool open_or_report(InFile& in, const char* path, FileMode mode, const char* message);
+bool open_or_report(OutFile& out, const char* path, const char* message);
+
 // The lines of a text file, by the text-mode rules above (a CR LF pair ends a
 // line, a lone CR is an ordinary character, a byte 0x1A ends the input, a last
 // line without a line end is dropped). It reads from an InFile opened in

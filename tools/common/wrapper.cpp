@@ -61,10 +61,7 @@ int run_wrapper(const WrapperTool& tool, int argc, char** argv)
     if (!take_name_argument(argc, argv, "file name: %s\n", name)) return 0;
 
     InFile in;
-    if (!in.open(tool.input, tool.mode)) {
-        std::fputs("fopen error 1\n", stdout);
-        return 1;
-    }
+    if (!open_or_report(in, tool.input, tool.mode, "fopen error 1\n")) return 1;
     // Counted before ADSP.OUT is opened, so that an input whose length does not
     // fit the 32-bit length field leaves an existing download file untouched.
     std::uint64_t length = count_input(in);
@@ -75,20 +72,15 @@ int run_wrapper(const WrapperTool& tool, int argc, char** argv)
     }
 
     OutFile out;
-    if (!out.open(kDownloadFile)) {
-        std::fputs("fopen error 3\n", stdout);
-        return 1;
-    }
+    if (!open_or_report(out, kDownloadFile, "fopen error 3\n")) return 1;
     DownloadWriter w(out);
     w.header_line(tool.type_code);
     std::uint16_t check = tool.check_base < 0 ? 0 : check_word(tool.check_base + name_check_sum(name));
     w.name_line(name, 1, check, true, tool.name_case);
     w.length_line(static_cast<std::uint32_t>(length));
 
-    if (!in.open(tool.input, tool.mode)) {
-        std::fputs("fopen error 1\n", stdout);
-        return 1;  // the lines written so far stay (out closes on return)
-    }
+    // The lines written so far stay when this fails (out closes on return).
+    if (!open_or_report(in, tool.input, tool.mode, "fopen error 1\n")) return 1;
     std::vector<unsigned char> buf(kChunk);
     std::uint64_t copied = 0;
     while (copied < length) {
