@@ -36,20 +36,11 @@ bool send_all(int fd, const void* data, size_t n) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const char* host = "127.0.0.1";
-    int port = 0, width = 0, height = 0, images = 0;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string arg = argv[i];
-        bool ok = true;
-        if (arg == "--host") host = argv[i + 1];
-        else if (arg == "--port") ok = ziv::bench::parse_positive(argv[i + 1], port) && port < 65536;
-        else if (arg == "--size") ok = ziv::bench::parse_size(argv[i + 1], width, height);
-        else if (arg == "--images") ok = ziv::bench::parse_positive(argv[i + 1], images);
-        else ok = false;
-        if (!ok) return fail("usage: bench_bare_client --port P [--host ADDR] --size WxH [--images N]");
-    }
-    if (port == 0 || width == 0) return fail("usage: bench_bare_client --port P [--host ADDR] --size WxH [--images N]");
-    if (images == 0) images = std::max(20, int(3e9 / (double(width) * height)));  // about a second's worth
+    ziv::bench::ClientArgs args;
+    if (!ziv::bench::parse_client_args(argc, argv, args))
+        return fail("usage: bench_bare_client --port P [--host ADDR] --size WxH [--images N]");
+    const char* host = args.host;
+    const int port = args.port, width = args.width, height = args.height, images = args.images;
 
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};

@@ -29,4 +29,30 @@ inline bool parse_positive(const char* text, int& out) {
     return true;
 }
 
+// The command line both clients take:
+//   --port P [--host ADDR] --size WxH [--images N]
+// Without --images, about a second's worth at the loopback's speed.
+struct ClientArgs {
+    const char* host = "127.0.0.1";
+    int port = 0, width = 0, height = 0, images = 0;
+};
+
+// False (print the usage) when an argument is missing or malformed.
+inline bool parse_client_args(int argc, char** argv, ClientArgs& a) {
+    for (int i = 1; i < argc; i += 2) {
+        if (i + 1 >= argc) return false;
+        const std::string arg = argv[i];
+        bool ok = true;
+        if (arg == "--host") a.host = argv[i + 1];
+        else if (arg == "--port") ok = parse_positive(argv[i + 1], a.port) && a.port < 65536;
+        else if (arg == "--size") ok = parse_size(argv[i + 1], a.width, a.height);
+        else if (arg == "--images") ok = parse_positive(argv[i + 1], a.images);
+        else ok = false;
+        if (!ok) return false;
+    }
+    if (a.port == 0 || a.width == 0) return false;
+    if (a.images == 0) a.images = std::max(20, int(3e9 / (double(a.width) * a.height)));
+    return true;
+}
+
 }  // namespace ziv::bench

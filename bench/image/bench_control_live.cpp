@@ -13,23 +13,14 @@
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const char* host = "127.0.0.1";
-    int port = 0, width = 0, height = 0, images = 0;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string arg = argv[i];
-        bool ok = true;
-        if (arg == "--host") host = argv[i + 1];
-        else if (arg == "--port") ok = ziv::bench::parse_positive(argv[i + 1], port) && port < 65536;
-        else if (arg == "--size") ok = ziv::bench::parse_size(argv[i + 1], width, height);
-        else if (arg == "--images") ok = ziv::bench::parse_positive(argv[i + 1], images);
-        else ok = false;
-        if (!ok) port = 0;
-    }
-    if (port == 0 || width == 0) {
+    ziv::bench::ClientArgs args;
+    if (!ziv::bench::parse_client_args(argc, argv, args)) {
         std::fprintf(stderr, "usage: bench_control_live --port P [--host ADDR] --size WxH [--images N]\n");
         return 2;
     }
-    if (images == 0) images = std::max(20, int(3e9 / (double(width) * height)));  // about a second's worth
+    const char* host = args.host;
+    const int width = args.width, height = args.height, images = args.images;
+    const int port = args.port;
     const int warmup = 3;
 
     CZiVControlCtrl ctrl;
