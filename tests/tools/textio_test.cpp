@@ -105,7 +105,7 @@ TEST(TextMode, OutFileWritesLinesWithCrLf)
         out.line("");
         std::string big(3 << 20, 'z');  // larger than the buffer
         out.write(big);
-        out.put('!');
+        out.write("!", 1);
         EXPECT_TRUE(out.close());
     }
     std::string want = "ab\r\n\r\n" + std::string(3 << 20, 'z') + "!";

@@ -30,7 +30,6 @@ public:
     // False when the file cannot be opened for reading.
     bool open(const char* path, FileMode mode);
     void close();
-    bool is_open() const { return fd_ >= 0; }
 
     // Copies up to n bytes of the (translated) input; 0 at the end.
     std::size_t read(unsigned char* dst, std::size_t n);
@@ -70,8 +69,6 @@ public:
     // Writes what is buffered and closes; false if any write failed.
     bool close();
     bool flush();
-    bool is_open() const { return fd_ >= 0; }
-    bool failed() const { return failed_; }
 
     // A scratch file that never outgrew the buffer can be read back from
     // memory: written_through() is false and pending() holds everything.
@@ -89,11 +86,6 @@ public:
         }
     }
     void write(std::string_view s) { write(s.data(), s.size()); }
-    void put(char c)
-    {
-        if (used_ == kSize) flush();
-        buf_[used_++] = static_cast<unsigned char>(c);
-    }
     // One text line: its characters and the line end CR LF.
     void line(std::string_view s)
     {
