@@ -36,11 +36,11 @@
 
 namespace {
 
-thread_local int t_lastError = 0;
+thread_local int t_last_error = 0;
 
-void setLastError(int wsaError) { t_lastError = wsaError; }
+void set_last_error(int wsaError) { t_last_error = wsaError; }
 
-int lastErrnoAsWsa() { return WsaErrorFromErrno(errno); }
+int last_errno_as_wsa() { return WsaErrorFromErrno(errno); }
 
 }  // namespace
 
@@ -99,18 +99,18 @@ int WSAStartup(WORD, WSADATA* data) {
 
 int WSACleanup() { return 0; }
 
-int WSAGetLastError() { return t_lastError; }
+int WSAGetLastError() { return t_last_error; }
 
 struct CAsyncSocket::Impl {
-    explicit Impl(CAsyncSocket* owner) : owner(owner) {}
+    explicit Impl(CAsyncSocket* socket) : owner(socket) {}
 
     ~Impl() {
         *alive = false;
-        disableAll();
+        disable_all();
         // Deleting a notifier (or the context of a queued call) from inside
         // its own delivery is not safe; the loop that is delivering it runs on
         // and deletes it afterwards.
-        QObject* objects[] = {readNotifier, writeNotifier, context};
+        QObject* objects[] = {read_notifier, write_notifier, context};
         for (QObject* o : objects) {
             if (!o) continue;
             if (depth > 0)
@@ -122,123 +122,120 @@ struct CAsyncSocket::Impl {
 
     // The Qt objects are made on first use, on the thread that creates the
     // socket, which is where the notifications must arrive.
-    void ensureObjects() {
+    void ensure_objects() {
         if (context) return;
         context = new QObject;
-        readNotifier = new QSocketNotifier(QSocketNotifier::Read);
-        writeNotifier = new QSocketNotifier(QSocketNotifier::Write);
-        readNotifier->setEnabled(false);
-        writeNotifier->setEnabled(false);
-        QObject::connect(readNotifier, &QSocketNotifier::activated, context, [this] { dispatch([this] { onReadable(); }); });
-        QObject::connect(writeNotifier, &QSocketNotifier::activated, context, [this] { dispatch([this] { onWritable(); }); });
+        read_notifier = new QSocketNotifier(QSocketNotifier::Read);
+        write_notifier = new QSocketNotifier(QSocketNotifier::Write);
+        read_notifier->setEnabled(false);
+        write_notifier->setEnabled(false);
+        QObject::connect(read_notifier, &QSocketNotifier::activated, context, [this] { dispatch([this] { on_readable(); }); });
+        QObject::connect(write_notifier, &QSocketNotifier::activated, context, [this] { dispatch([this] { on_writable(); }); });
     }
 
     void attach(int fd) {
-        ensureObjects();
-        readNotifier->setSocket(fd);   // leaves it disabled
-        writeNotifier->setSocket(fd);
+        ensure_objects();
+        read_notifier->setSocket(fd);   // leaves it disabled
+        write_notifier->setSocket(fd);
     }
 
-    void disableAll() {
-        if (readNotifier) readNotifier->setEnabled(false);
-        if (writeNotifier) writeNotifier->setEnabled(false);
+    void disable_all() {
+        if (read_notifier) read_notifier->setEnabled(false);
+        if (write_notifier) write_notifier->setEnabled(false);
     }
 
-    void setRead(bool on) {
-        if (readNotifier && readNotifier->isEnabled() != on) readNotifier->setEnabled(on);
+    void set_read(bool on) {
+        if (read_notifier && read_notifier->isEnabled() != on) read_notifier->setEnabled(on);
     }
 
-    void setWrite(bool on) {
-        if (writeNotifier && writeNotifier->isEnabled() != on) writeNotifier->setEnabled(on);
+    void set_write(bool on) {
+        if (write_notifier && write_notifier->isEnabled() != on) write_notifier->setEnabled(on);
     }
 
     // Runs one notification; afterwards `this` may be gone.
     template <class F>
     void dispatch(F&& f) {
-        std::shared_ptr<bool> stillAlive = alive;
+        std::shared_ptr<bool> still_alive = alive;
         ++depth;
         f();
-        if (!*stillAlive) return;
+        if (!*still_alive) return;
         --depth;
     }
 
-    void onWritable() {
-        setWrite(false);
+    void on_writable() {
+        set_write(false);
         const int fd = owner->m_hSocket;
         if (fd < 0) return;
         const std::uint64_t gen = generation;
         if (connecting) {
             connecting = false;
-            int soError = 0;
-            socklen_t len = sizeof soError;
-            if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0) soError = errno;
-            const int err = WsaErrorFromErrno(soError);
+            int so_error = 0;
+            socklen_t len = sizeof so_error;
+            if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &so_error, &len) != 0) so_error = errno;
+            const int err = WsaErrorFromErrno(so_error);
             if (err == 0) {
                 connected = true;
-                readArmed = true;
-                setRead((events & (FD_READ | FD_CLOSE)) != 0);
+                read_armed = true;
+                set_read((events & (FD_READ | FD_CLOSE)) != 0);
             }
-            const std::shared_ptr<bool> stillAlive = alive;
+            const std::shared_ptr<bool> still_alive = alive;
             if (events & FD_CONNECT) owner->OnConnect(err);
             // The handler may have closed, recreated or deleted the socket.
-            if (!*stillAlive || generation != gen) return;
+            if (!*still_alive || generation != gen) return;
             if (err == 0 && (events & FD_WRITE)) owner->OnSend(0);
             return;
         }
         if (connected && (events & FD_WRITE)) owner->OnSend(0);
     }
 
-    void onReadable() {
+    void on_readable() {
         const int fd = owner->m_hSocket;
-        if (fd < 0 || !connected || closeSeen) {
-            setRead(false);
+        if (fd < 0 || !connected || close_seen) {
+            set_read(false);
             return;
         }
         char probe;
         const ssize_t n = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
         if (n > 0) {
-            if (!(events & FD_READ) || !readArmed) {
+            if (!(events & FD_READ) || !read_armed) {
                 // Nobody has read since the last OnReceive: wait for Receive.
-                setRead(false);
+                set_read(false);
                 return;
             }
-            readArmed = false;
+            read_armed = false;
             owner->OnReceive(0);
             return;
         }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
         // End of file or an error, after every waiting byte was taken.
-        const int err = n == 0 ? 0 : lastErrnoAsWsa();
-        closeSeen = true;
-        setRead(false);
+        const int err = n == 0 ? 0 : last_errno_as_wsa();
+        close_seen = true;
+        set_read(false);
         if (events & FD_CLOSE) owner->OnClose(err);
     }
 
-    void resetState() {
-        connecting = connected = closeSeen = false;
-        readArmed = true;
+    void reset_state() {
+        connecting = connected = close_seen = false;
+        read_armed = true;
     }
 
     CAsyncSocket* owner;
     QObject* context = nullptr;  // receiver of notifier signals and posted calls
-    QSocketNotifier* readNotifier = nullptr;
-    QSocketNotifier* writeNotifier = nullptr;
+    QSocketNotifier* read_notifier = nullptr;
+    QSocketNotifier* write_notifier = nullptr;
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
     std::uint64_t generation = 0;
     int depth = 0;
     long events = 0;
     bool connecting = false;
     bool connected = false;
-    bool closeSeen = false;
-    bool readArmed = true;
+    bool close_seen = false;
+    bool read_armed = true;
 };
 
-CAsyncSocket::CAsyncSocket() : m_impl(new Impl(this)) {}
+CAsyncSocket::CAsyncSocket() : m_impl(std::make_unique<Impl>(this)) {}
 
-CAsyncSocket::~CAsyncSocket() {
-    CAsyncSocket::Close();
-    delete m_impl;
-}
+CAsyncSocket::~CAsyncSocket() { CAsyncSocket::Close(); }
 
 BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent, LPCTSTR lpszSocketAddress) {
     // A socket that is still open is replaced rather than leaked.
@@ -251,13 +248,13 @@ BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent, LPCTST
     else if (nSocketType == SOCK_DGRAM_TYPE)
         type = SOCK_DGRAM;
     else {
-        setLastError(WSAESOCKTNOSUPPORT);
+        set_last_error(WSAESOCKTNOSUPPORT);
         return FALSE;
     }
 
     const int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        setLastError(lastErrnoAsWsa());
+        set_last_error(last_errno_as_wsa());
         return FALSE;
     }
     if (type == SOCK_STREAM) {
@@ -265,47 +262,47 @@ BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent, LPCTST
         const int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     }
-    const bool haveAddress = lpszSocketAddress && *lpszSocketAddress;
-    if (nSocketPort != 0 || haveAddress) {
+    const bool have_address = lpszSocketAddress && *lpszSocketAddress;
+    if (nSocketPort != 0 || have_address) {
         sockaddr_in local{};
         local.sin_family = AF_INET;
         local.sin_port = htons(static_cast<std::uint16_t>(nSocketPort & 0xFFFF));
         local.sin_addr.s_addr = htonl(INADDR_ANY);
-        if (haveAddress && ::inet_pton(AF_INET, lpszSocketAddress, &local.sin_addr) != 1) {
+        if (have_address && ::inet_pton(AF_INET, lpszSocketAddress, &local.sin_addr) != 1) {
             ::close(fd);
-            setLastError(WSAEINVAL);
+            set_last_error(WSAEINVAL);
             return FALSE;
         }
         if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-            const int err = lastErrnoAsWsa();
+            const int err = last_errno_as_wsa();
             ::close(fd);
-            setLastError(err);
+            set_last_error(err);
             return FALSE;
         }
     }
     m_hSocket = fd;
-    m_impl->resetState();
+    m_impl->reset_state();
     m_impl->events = lEvent;
     m_impl->attach(fd);
-    setLastError(0);
+    set_last_error(0);
     return TRUE;
 }
 
 BOOL CAsyncSocket::Connect(LPCTSTR lpszHostAddress, UINT nHostPort) {
     if (m_hSocket == INVALID_SOCKET) {
-        setLastError(WSAENOTSOCK);
+        set_last_error(WSAENOTSOCK);
         return FALSE;
     }
     if (!lpszHostAddress || !*lpszHostAddress) {
-        setLastError(WSAEINVAL);
+        set_last_error(WSAEINVAL);
         return FALSE;
     }
     if (m_impl->connecting) {
-        setLastError(WSAEALREADY);
+        set_last_error(WSAEALREADY);
         return FALSE;
     }
     if (m_impl->connected) {
-        setLastError(WSAEISCONN);
+        set_last_error(WSAEISCONN);
         return FALSE;
     }
 
@@ -320,7 +317,7 @@ BOOL CAsyncSocket::Connect(LPCTSTR lpszHostAddress, UINT nHostPort) {
         const int rc = ::getaddrinfo(lpszHostAddress, nullptr, &hints, &found);
         if (rc != 0 || !found) {
             if (found) ::freeaddrinfo(found);
-            setLastError(rc == EAI_AGAIN ? WSATRY_AGAIN : WSAHOST_NOT_FOUND);
+            set_last_error(rc == EAI_AGAIN ? WSATRY_AGAIN : WSAHOST_NOT_FOUND);
             return FALSE;
         }
         peer.sin_addr = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
@@ -329,40 +326,40 @@ BOOL CAsyncSocket::Connect(LPCTSTR lpszHostAddress, UINT nHostPort) {
 
     const int rc = ::connect(m_hSocket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
     if (rc != 0 && errno != EINPROGRESS) {
-        setLastError(lastErrnoAsWsa());
+        set_last_error(last_errno_as_wsa());
         return FALSE;
     }
     // Even a connect that completed at once is reported through OnConnect,
     // from the event loop, like any other.
     m_impl->connecting = true;
-    m_impl->setWrite(true);
+    m_impl->set_write(true);
     if (rc == 0) {
-        setLastError(0);
+        set_last_error(0);
         return TRUE;
     }
-    setLastError(WSAEWOULDBLOCK);
+    set_last_error(WSAEWOULDBLOCK);
     return FALSE;
 }
 
 int CAsyncSocket::Send(const void* lpBuf, int nBufLen, int nFlags) {
     if (m_hSocket == INVALID_SOCKET) {
-        setLastError(WSAENOTSOCK);
+        set_last_error(WSAENOTSOCK);
         return SOCKET_ERROR;
     }
     if (!m_impl->connected) {
-        setLastError(WSAENOTCONN);
+        set_last_error(WSAENOTCONN);
         return SOCKET_ERROR;
     }
     if (nBufLen < 0 || (nBufLen > 0 && !lpBuf)) {
-        setLastError(WSAEFAULT);
+        set_last_error(WSAEFAULT);
         return SOCKET_ERROR;
     }
     const ssize_t n = ::send(m_hSocket, lpBuf, static_cast<size_t>(nBufLen), (nFlags & MSG_OOB) | MSG_NOSIGNAL);
     if (n < 0) {
-        const int err = lastErrnoAsWsa();
+        const int err = last_errno_as_wsa();
         // WinSock tells the owner with OnSend once it can send again.
-        if (err == WSAEWOULDBLOCK) m_impl->setWrite(true);
-        setLastError(err);
+        if (err == WSAEWOULDBLOCK) m_impl->set_write(true);
+        set_last_error(err);
         return SOCKET_ERROR;
     }
     return static_cast<int>(n);
@@ -370,21 +367,21 @@ int CAsyncSocket::Send(const void* lpBuf, int nBufLen, int nFlags) {
 
 int CAsyncSocket::Receive(void* lpBuf, int nBufLen, int nFlags) {
     if (m_hSocket == INVALID_SOCKET) {
-        setLastError(WSAENOTSOCK);
+        set_last_error(WSAENOTSOCK);
         return SOCKET_ERROR;
     }
     if (nBufLen < 0 || (nBufLen > 0 && !lpBuf)) {
-        setLastError(WSAEFAULT);
+        set_last_error(WSAEFAULT);
         return SOCKET_ERROR;
     }
     // Reading re-arms the read notification: if bytes stay behind, or the peer
     // closes, the next OnReceive or OnClose follows.
-    m_impl->readArmed = true;
-    if (m_impl->connected && !m_impl->closeSeen && (m_impl->events & (FD_READ | FD_CLOSE)))
-        m_impl->setRead(true);
+    m_impl->read_armed = true;
+    if (m_impl->connected && !m_impl->close_seen && (m_impl->events & (FD_READ | FD_CLOSE)))
+        m_impl->set_read(true);
     const ssize_t n = ::recv(m_hSocket, lpBuf, static_cast<size_t>(nBufLen), (nFlags & (MSG_OOB | MSG_PEEK)) | MSG_DONTWAIT);
     if (n < 0) {
-        setLastError(lastErrnoAsWsa());
+        set_last_error(last_errno_as_wsa());
         return SOCKET_ERROR;
     }
     return static_cast<int>(n);
@@ -393,14 +390,14 @@ int CAsyncSocket::Receive(void* lpBuf, int nBufLen, int nFlags) {
 void CAsyncSocket::Close() {
     ++m_impl->generation;
     if (m_hSocket == INVALID_SOCKET) return;
-    m_impl->disableAll();
+    m_impl->disable_all();
     m_impl->attach(-1);
     ::close(m_hSocket);
     m_hSocket = INVALID_SOCKET;
-    m_impl->resetState();
+    m_impl->reset_state();
 }
 
-int CAsyncSocket::GetLastError() { return t_lastError; }
+int CAsyncSocket::GetLastError() { return t_last_error; }
 
 void CAsyncSocket::OnReceive(int) {}
 void CAsyncSocket::OnSend(int) {}
@@ -410,14 +407,17 @@ void CAsyncSocket::OnConnect(int) {}
 void CAsyncSocket::OnClose(int) {}
 
 void CAsyncSocket::PostConnectFailure(int nErrorCode) {
-    m_impl->ensureObjects();
-    Impl* impl = m_impl;
+    m_impl->ensure_objects();
+    Impl* impl = m_impl.get();
     const std::uint64_t gen = impl->generation;
+    // The call is queued on `context`, which a handler that deletes the socket
+    // only schedules for deletion: the liveness token, not the context, tells
+    // whether `impl` still exists.
     QMetaObject::invokeMethod(
         impl->context,
-        [impl, gen, nErrorCode] {
-            // Dropped when the socket was closed or recreated in the meantime.
-            if (impl->generation != gen) return;
+        [impl, alive = impl->alive, gen, nErrorCode] {
+            // Dropped when the socket was deleted, closed or recreated meanwhile.
+            if (!*alive || impl->generation != gen) return;
             impl->dispatch([impl, nErrorCode] { impl->owner->OnConnect(nErrorCode); });
         },
         Qt::QueuedConnection);

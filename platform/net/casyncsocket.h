@@ -12,6 +12,8 @@
 // supported: OnOutOfBandData and OnAccept are never called.
 #pragma once
 
+#include <memory>
+
 #include "wintypes.h"
 
 using SOCKET = int;
@@ -116,6 +118,6 @@ protected:
 
 private:
     struct Impl;
-    Impl* m_impl = nullptr;  // Qt notifiers and state; never shared
+    std::unique_ptr<Impl> m_impl;  // Qt notifiers and state; never shared
     friend struct Impl;
 };

@@ -63,7 +63,7 @@ INSTANTIATE_TEST_SUITE_P(Converters, WorkedExample,
                          testing::Values(Golden{"convert", "demo", "ADSP.EXE"}, Golden{"binload", "cam", "BINARY.DAT"},
                                          Golden{"txtload", "cam", "ASCII.INP"}, Golden{"exewrap", "cam", "EXEC.OUT"},
                                          Golden{"picload", "pic", "BINARY.DAT"}),
-                         [](const auto& info) { return std::string(info.param.tool); });
+                         [](const auto& p) { return std::string(p.param.tool); });
 
 // --- The shared command line --------------------------------------------------
 
@@ -129,7 +129,7 @@ TEST_P(CommandLine, WriteErrorIsReported)
 }
 
 INSTANTIATE_TEST_SUITE_P(AllConverters, CommandLine, testing::ValuesIn(kTools),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
 // --- Name line and check word --------------------------------------------------
 

@@ -513,6 +513,24 @@ TEST(CAsyncSocketReentrancy, HandlerMayDeleteTheSocket) {
         ASSERT_TRUE(spinUntil([&] { return deleted; }));
         spinFor(30);
     }
+    {
+        // The failure is queued, then a handler deletes the socket before the
+        // loop delivers it: the queued call must find the socket gone.
+        SCOPED_TRACE("failure posted, socket deleted before delivery");
+        auto* s = new Probe;
+        bool deleted = false;
+        s->onConnect = [&](Probe& p, int) {
+            bool& flag = deleted;
+            p.PostFailure(WSAECONNREFUSED);
+            delete &p;
+            flag = true;
+        };
+        ASSERT_TRUE(s->Create());
+        s->Connect("127.0.0.1", peer.port());
+        Fd server = peer.accept();
+        ASSERT_TRUE(spinUntil([&] { return deleted; }));
+        spinFor(30);
+    }
 }
 
 }  // namespace
