@@ -281,8 +281,8 @@ Delivered clipRequest(std::int32_t x, std::int32_t y, std::int32_t dx, std::int3
     // A step below 1 is taken as 1: every pixel of the window.
     d.incrx = std::max<std::int32_t>(incrx, 1);
     d.incry = std::max<std::int32_t>(incry, 1);
-    d.width = image_width(d.dx, d.incrx);
-    d.rows = image_rows(d.dy, d.incry);
+    d.width = imageproto::image_width(d.dx, d.incrx);
+    d.rows = imageproto::image_rows(d.dy, d.incry);
     return d;
 }
 
@@ -453,17 +453,17 @@ void Server::serve(Connection* conn) {
     Buffers buffers;
     std::uint64_t served = 0;
     std::int64_t sentOnConnection = 0;  // reply bytes, for --close-after
-    std::uint8_t request[kRequestSize];
+    std::uint8_t request[imageproto::kRequestSize];
     while (!stopping_ && readFully(fd, request, sizeof request)) {
-        const ImageRequest r = decode_request(request);
+        const imageproto::ImageRequest r = imageproto::decode_request(request);
         if (options_.delayMs > 0 && waitStopping(options_.delayMs)) break;
 
         const Delivered d = clipRequest(r.x, r.y, r.dx, r.dy, r.incrx, r.incry, source_->width(), source_->height());
-        const std::int64_t total = kHeaderSize + d.width * d.rows;
+        const std::int64_t total = imageproto::kHeaderSize + d.width * d.rows;
         const std::int64_t announced = std::clamp<std::int64_t>(total + options_.wrongLength, INT32_MIN, INT32_MAX);
-        const ImageHeader h{std::int32_t(announced), d.x, d.y, d.dx, d.dy, d.incrx, d.incry};
-        std::uint8_t header[kHeaderSize];
-        encode(h, header);
+        const imageproto::ImageHeader h{std::int32_t(announced), d.x, d.y, d.dx, d.dy, d.incrx, d.incry};
+        std::uint8_t header[imageproto::kHeaderSize];
+        imageproto::encode(h, header);
         const std::uint64_t frame = frames_.fetch_add(1);
         if (options_.verbose) {
             std::fprintf(log_, "request %d %d %d %d %d %d -> %d %d %d %d %d %d, %lld pixels, total %lld\n", r.x, r.y,
@@ -487,7 +487,7 @@ void Server::serve(Connection* conn) {
 // gathered into one reused buffer first.
 bool Server::sendReply(Connection* conn, const std::uint8_t header[], const Delivered& d, std::uint64_t frame,
                        Buffers& buffers, std::int64_t& sentOnConnection) {
-    const std::int64_t total = kHeaderSize + d.width * d.rows;
+    const std::int64_t total = imageproto::kHeaderSize + d.width * d.rows;
     std::int64_t limit = total;  // bytes of this reply that go out
     bool closeAfterwards = false;
     if (options_.closeAfter >= 0 && options_.closeAfter - sentOnConnection <= total) {
@@ -515,7 +515,7 @@ bool Server::sendReply(Connection* conn, const std::uint8_t header[], const Deli
         return true;
     };
 
-    out.add(header, kHeaderSize);
+    out.add(header, imageproto::kHeaderSize);
     const bool direct = d.incrx == 1 && d.width >= 1024;
     const std::int64_t bytes = d.width * d.rows;
     bool ready = false;

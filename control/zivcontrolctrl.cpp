@@ -72,7 +72,7 @@ void CZiVControlCtrl::CloseAndReset() {
 void CZiVControlCtrl::RequestImage(LONG x, LONG y, LONG dx, LONG dy, LONG incrx, LONG incry) {
     CloseAndReset();
     m_pSocket->Create();
-    m_request = ImageRequest{x, y, dx, dy, incrx, incry};
+    m_request = imageproto::ImageRequest{x, y, dx, dy, incrx, incry};
     if (!m_pSocket->Connect(m_server.c_str(), UINT(m_port))) {
         // A connect that fails at once (no such name, refused on the spot) is
         // reported like any other failed connect: status 2, from the event loop.
@@ -88,8 +88,8 @@ void CZiVControlCtrl::Abort() {
 }
 
 void CZiVControlCtrl::SendRequest() {
-    const RequestBytes bytes = encode(m_request);
-    const int sent = m_pSocket->Send(bytes.data(), kRequestSize, 0);
+    const imageproto::RequestBytes bytes = imageproto::encode(m_request);
+    const int sent = m_pSocket->Send(bytes.data(), imageproto::kRequestSize, 0);
     FirePictureReady(sent == SOCKET_ERROR ? PR_SEND_FAILED : PR_REQUEST_SENT);
 }
 
@@ -168,18 +168,18 @@ void CZiVControlCtrl::Receive() {
     // header that came in pieces.
     const int n = m_pSocket->Receive(m_receiveBuffer.data(), kReceiveBufferSize, 0);
     if (n <= 0) return;
-    const int headerPart = std::min(n, kHeaderSize - m_nHeaderBytes);
+    const int headerPart = std::min(n, imageproto::kHeaderSize - m_nHeaderBytes);
     std::memcpy(m_headerBytes.data() + m_nHeaderBytes, m_receiveBuffer.data(), size_t(headerPart));
     m_nHeaderBytes += headerPart;
-    if (m_nHeaderBytes < kHeaderSize) return;
+    if (m_nHeaderBytes < imageproto::kHeaderSize) return;
     m_nHeaderBytes = 0;
     OpenReply(n, headerPart);
 }
 
 BOOL CZiVControlCtrl::OpenReply(int n, int headerPart) {
-    const ImageHeader h = decode_header(m_headerBytes.data());
+    const imageproto::ImageHeader h = imageproto::decode_header(m_headerBytes.data());
     m_header = {h.x, h.y, h.dx, h.dy, h.incrx, h.incry};
-    const std::int64_t announced = announced_pixels(h);
+    const std::int64_t announced = imageproto::announced_pixels(h);
 
     // The buffer of the last reply is kept when this one announces the same
     // size (the normal case in live mode): no allocation, no fresh pages.
@@ -291,13 +291,13 @@ BOOL CZiVControlCtrl::BuildBitmap(const BYTE* data, std::int64_t size, LONG /*x*
 
 BOOL CZiVControlCtrl::BuildDisplay(const BYTE* data, std::int64_t size, LONG dx, LONG dy, LONG incrx, LONG incry,
                                    LONG rowsAhead) {
-    if (!geometry_valid(dx, dy, incrx, incry)) {
+    if (!imageproto::geometry_valid(dx, dy, incrx, incry)) {
         FirePictureReady(PR_BAD_GEOMETRY);
         return FALSE;
     }
-    const std::int64_t width = image_width(dx, incrx);
-    const std::int64_t rows = image_rows(dy, incry);
-    const std::int64_t stride = image_stride(width);
+    const std::int64_t width = imageproto::image_width(dx, incrx);
+    const std::int64_t rows = imageproto::image_rows(dy, incry);
+    const std::int64_t stride = imageproto::image_stride(width);
     const std::int64_t rowBytes = stride * rows;  // < 2^63 for any 32-bit header
     // Too large for the size fields, or fewer pixels than the geometry needs
     // (nothing would be shown for the missing part but stale or invented data).
@@ -400,7 +400,7 @@ BOOL CZiVControlCtrl::SaveToBmp(LPCTSTR fileName) {
     const BITMAPINFOHEADER& h = m_bmi.bmiHeader;
     const std::int64_t width = h.biWidth;
     const std::int64_t rows = -std::int64_t(h.biHeight);
-    const std::int64_t bytes = (width > 0 && rows > 0) ? image_stride(width) * rows : 0;
+    const std::int64_t bytes = (width > 0 && rows > 0) ? imageproto::image_stride(width) * rows : 0;
     if (bytes > 0 && !m_pRows) return FALSE;  // the rows went with a read error
 
     std::FILE* file = std::fopen(fileName, "wb");
@@ -417,8 +417,8 @@ void CZiVControlCtrl::GetImgAttrib(LONG* x, LONG* y, LONG* dx, LONG* dy) {
     // A zero step has no quotient: the size is reported as 0.
     if (x) *x = m_header.x;
     if (y) *y = m_header.y;
-    if (dx) *dx = ClampToLong(image_width(m_header.dx, m_header.incrx));
-    if (dy) *dy = ClampToLong(image_rows(m_header.dy, m_header.incry));
+    if (dx) *dx = ClampToLong(imageproto::image_width(m_header.dx, m_header.incrx));
+    if (dy) *dy = ClampToLong(imageproto::image_rows(m_header.dy, m_header.incry));
 }
 
 void CZiVControlCtrl::SetPosition(LONG x, LONG y, LONG dx, LONG dy) {

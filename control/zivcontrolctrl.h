@@ -93,7 +93,7 @@ private:
     LONG m_port = 0;
     BOOL m_bLive = FALSE;
     BOOL m_bBusy = FALSE;
-    ImageRequest m_request;
+    imageproto::ImageRequest m_request;
     std::array<BYTE, kReceiveBufferSize> m_receiveBuffer;
     Bytes m_pImage;                 // pixel data of the current (or last) reply
     std::int64_t m_nImageSize = 0;  // bytes m_pImage holds
@@ -103,7 +103,7 @@ private:
         LONG x = 0, y = 0, dx = 0, dy = 0, incrx = 0, incry = 0;
     } m_header;
     // A reply's header may arrive over several reads; it is collected here.
-    std::array<BYTE, kHeaderSize> m_headerBytes;
+    std::array<BYTE, imageproto::kHeaderSize> m_headerBytes;
     int m_nHeaderBytes = 0;
     // Counts the ends of receptions (CloseAndReset, completion): after firing a
     // status the control sees whether the container's handler ended or

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace imageproto {
+
 struct ImageRequest {
     std::int32_t x = 0, y = 0, dx = 0, dy = 0, incrx = 0, incry = 0;
     friend bool operator==(const ImageRequest&, const ImageRequest&) = default;
@@ -26,7 +28,7 @@ constexpr int kHeaderSize = 28;
 using RequestBytes = std::array<std::uint8_t, kRequestSize>;
 using HeaderBytes = std::array<std::uint8_t, kHeaderSize>;
 
-namespace imageproto_detail {
+namespace detail {
 
 inline void put_le32(std::uint8_t* out, std::int32_t value) {
     const auto v = static_cast<std::uint32_t>(value);
@@ -42,13 +44,13 @@ inline std::int32_t get_le32(const std::uint8_t* in) {
     return static_cast<std::int32_t>(v);  // two's complement, well defined since C++20
 }
 
-}  // namespace imageproto_detail
+}  // namespace detail
 
 // Writes kRequestSize bytes to `out`.
 inline void encode(const ImageRequest& r, void* out) {
     auto* p = static_cast<std::uint8_t*>(out);
     const std::int32_t fields[6] = {r.x, r.y, r.dx, r.dy, r.incrx, r.incry};
-    for (int i = 0; i < 6; ++i) imageproto_detail::put_le32(p + 4 * i, fields[i]);
+    for (int i = 0; i < 6; ++i) detail::put_le32(p + 4 * i, fields[i]);
 }
 
 inline RequestBytes encode(const ImageRequest& r) {
@@ -61,7 +63,7 @@ inline RequestBytes encode(const ImageRequest& r) {
 inline void encode(const ImageHeader& h, void* out) {
     auto* p = static_cast<std::uint8_t*>(out);
     const std::int32_t fields[7] = {h.total, h.x, h.y, h.dx, h.dy, h.incrx, h.incry};
-    for (int i = 0; i < 7; ++i) imageproto_detail::put_le32(p + 4 * i, fields[i]);
+    for (int i = 0; i < 7; ++i) detail::put_le32(p + 4 * i, fields[i]);
 }
 
 inline HeaderBytes encode(const ImageHeader& h) {
@@ -73,7 +75,7 @@ inline HeaderBytes encode(const ImageHeader& h) {
 // Reads kRequestSize bytes from `in`.
 inline ImageRequest decode_request(const void* in) {
     const auto* p = static_cast<const std::uint8_t*>(in);
-    using imageproto_detail::get_le32;
+    using detail::get_le32;
     return ImageRequest{get_le32(p), get_le32(p + 4), get_le32(p + 8),
                         get_le32(p + 12), get_le32(p + 16), get_le32(p + 20)};
 }
@@ -81,7 +83,7 @@ inline ImageRequest decode_request(const void* in) {
 // Reads kHeaderSize bytes from `in`.
 inline ImageHeader decode_header(const void* in) {
     const auto* p = static_cast<const std::uint8_t*>(in);
-    using imageproto_detail::get_le32;
+    using detail::get_le32;
     return ImageHeader{get_le32(p),      get_le32(p + 4),  get_le32(p + 8), get_le32(p + 12),
                        get_le32(p + 16), get_le32(p + 20), get_le32(p + 24)};
 }
@@ -132,3 +134,5 @@ inline std::int64_t image_pixel_count(const ImageHeader& h) {
 constexpr std::int64_t announced_pixels(const ImageHeader& h) {
     return std::int64_t(h.total) - kHeaderSize;
 }
+
+}  // namespace imageproto

@@ -51,10 +51,10 @@ int main(int argc, char** argv) {
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 
-    const auto request = encode(ImageRequest{0, 0, width, height, 1, 1});
+    const auto request = imageproto::encode(imageproto::ImageRequest{0, 0, width, height, 1, 1});
     std::vector<std::uint8_t> receive(65536);
     std::vector<std::uint8_t> image;
-    std::uint8_t header[kHeaderSize];
+    std::uint8_t header[imageproto::kHeaderSize];
     std::uint64_t payload = 0;
 
     // One image: returns its pixel count, or -1 on a protocol or connection error.
@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
                 std::memcpy(header + have, receive.data(), used);
                 have += used;
                 if (have < sizeof header) continue;
-                expected = announced_pixels(decode_header(header));
+                expected = imageproto::announced_pixels(imageproto::decode_header(header));
                 if (expected < 0) return -1;
                 if (image.size() < size_t(expected)) image.resize(size_t(expected));
             }

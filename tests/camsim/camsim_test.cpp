@@ -20,6 +20,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace imageproto;
+
 namespace {
 
 using ziv::camsim::FrameSource;

@@ -9,6 +9,8 @@
 
 #include "harness.h"
 
+using namespace imageproto;
+
 namespace {
 
 using Statuses = std::vector<LONG>;

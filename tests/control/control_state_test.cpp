@@ -6,6 +6,8 @@
 
 #include "harness.h"
 
+using namespace imageproto;
+
 namespace {
 
 using Statuses = std::vector<LONG>;

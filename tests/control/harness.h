@@ -24,19 +24,19 @@ inline std::vector<BYTE> Pixels(int width, int rows, int seed) {
 
 // A whole reply: header with the geometry and total length 28 + pixels, then
 // the pixels; `total` overrides the length field.
-inline std::vector<BYTE> Reply(const ImageHeader& geometry, const std::vector<BYTE>& pixels,
+inline std::vector<BYTE> Reply(const imageproto::ImageHeader& geometry, const std::vector<BYTE>& pixels,
                                std::optional<std::int32_t> total = {}) {
-    ImageHeader h = geometry;
-    h.total = total ? *total : std::int32_t(kHeaderSize + pixels.size());
-    std::vector<BYTE> bytes(kHeaderSize + pixels.size());
-    encode(h, bytes.data());
-    if (!pixels.empty()) std::memcpy(bytes.data() + kHeaderSize, pixels.data(), pixels.size());
+    imageproto::ImageHeader h = geometry;
+    h.total = total ? *total : std::int32_t(imageproto::kHeaderSize + pixels.size());
+    std::vector<BYTE> bytes(imageproto::kHeaderSize + pixels.size());
+    imageproto::encode(h, bytes.data());
+    if (!pixels.empty()) std::memcpy(bytes.data() + imageproto::kHeaderSize, pixels.data(), pixels.size());
     return bytes;
 }
 
 inline std::vector<BYTE> Reply(int x, int y, int dx, int dy, int incrx, int incry, int seed) {
-    const ImageHeader h{0, x, y, dx, dy, incrx, incry};
-    return Reply(h, Pixels(int(image_width(dx, incrx)), int(image_rows(dy, incry)), seed));
+    const imageproto::ImageHeader h{0, x, y, dx, dy, incrx, incry};
+    return Reply(h, Pixels(int(imageproto::image_width(dx, incrx)), int(imageproto::image_rows(dy, incry)), seed));
 }
 
 struct Harness {

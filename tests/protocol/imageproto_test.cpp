@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+using namespace imageproto;
+
 namespace {
 
 std::vector<std::uint8_t> bytes(std::initializer_list<int> list) {
