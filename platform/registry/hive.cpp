@@ -317,10 +317,8 @@ void append_hex_list(std::string& out, std::size_t line_start, std::string_view 
 
 void append_value(std::string& out, const HiveValue& v) {
     const std::size_t line_start = out.size();
-    if (v.name.empty())
-        out += '@';
-    else
-        append_quoted(out, v.name);
+    if (v.name.empty()) out += '@';
+    else append_quoted(out, v.name);
     out += '=';
     const std::string_view data = v.data;
     if (v.type == kTypeString && !data.empty() && data.back() == '\0' &&
@@ -430,10 +428,8 @@ void erase_key(Hive& hive, std::string_view path, bool keep_key) {
     auto it = std::next(self);
     const std::string prefix = sort_key.empty() ? std::string() : sort_key + kSortSeparator;
     while (it != hive.keys.end() && it->first.compare(0, prefix.size(), prefix) == 0) it = hive.keys.erase(it);
-    if (keep_key || sort_key.empty())
-        self->second.values.clear();
-    else
-        hive.keys.erase(self);
+    if (keep_key || sort_key.empty()) self->second.values.clear();
+    else hive.keys.erase(self);
 }
 
 bool parse_hive(std::string_view text, std::string_view root_name, Hive& hive, ParseError& error) {

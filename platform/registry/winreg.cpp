@@ -261,8 +261,7 @@ LONG RegOpenKeyEx(HKEY hKey, LPCTSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY p
     });
 }
 
-LONG RegQueryValueEx(HKEY hKey, LPCTSTR lpValueName, DWORD* lpReserved, DWORD* lpType, BYTE* lpData,
-                     DWORD* lpcbData) {
+LONG RegQueryValueEx(HKEY hKey, LPCTSTR lpValueName, DWORD* lpReserved, DWORD* lpType, BYTE* lpData, DWORD* lpcbData) {
     if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
     return guarded([&]() -> LONG {
         Target base;
@@ -331,8 +330,7 @@ LONG RegDeleteValue(HKEY hKey, LPCTSTR lpValueName) {
         return change_hive(base.hive, [&](Hive& hive) -> LONG {
             HiveKey* key = handle_key(hive, base);
             if (!key) return ERROR_KEY_DELETED;
-            return key->values.erase(fold_name(lpValueName ? lpValueName : "")) ? ERROR_SUCCESS
-                                                                                : ERROR_FILE_NOT_FOUND;
+            return key->values.erase(fold_name(lpValueName ? lpValueName : "")) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
         });
     });
 }

@@ -77,8 +77,7 @@ LONG RegCreateKeyEx(HKEY hKey, LPCTSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
 LONG RegOpenKeyEx(HKEY hKey, LPCTSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
 // With lpData null only the size is returned; when *lpcbData is too small the
 // result is ERROR_MORE_DATA with the size needed. REG_SZ sizes count the final NUL.
-LONG RegQueryValueEx(HKEY hKey, LPCTSTR lpValueName, DWORD* lpReserved, DWORD* lpType, BYTE* lpData,
-                     DWORD* lpcbData);
+LONG RegQueryValueEx(HKEY hKey, LPCTSTR lpValueName, DWORD* lpReserved, DWORD* lpType, BYTE* lpData, DWORD* lpcbData);
 // A REG_SZ value is stored up to its first NUL and always gets one.
 LONG RegSetValueEx(HKEY hKey, LPCTSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData, DWORD cbData);
 LONG RegDeleteValue(HKEY hKey, LPCTSTR lpValueName);

@@ -36,7 +36,8 @@ TEST(HiveText, AcceptedFormsRewriteCanonicallyAndRoundTrip) {
          "[HKEY_CURRENT_USER\\KEY]\n\"V\"=\"s\"\n",
          "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Key]\n\"V\"=\"s\"\n\n"},
         // Values on the root; one-digit bytes, an empty list, other types.
-        {"Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER]\n\"e\"=hex:\n\"t\"=hex(7):a,B\n\"s\"=hex(1):0a,00\n",
+        {"Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER]\n"
+         "\"e\"=hex:\n\"t\"=hex(7):a,B\n\"s\"=hex(1):0a,00\n",
          "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER]\n\"e\"=hex:\n\"s\"=hex(1):0a,00\n"
          "\"t\"=hex(7):0a,0b\n\n"},
         {"Windows Registry Editor Version 5.00", "Windows Registry Editor Version 5.00\n\n"},

@@ -160,8 +160,8 @@ TEST_F(Registry, QueryReportsSizesTheWindowsWay) {
         char buffer[10] = "zzzzzzzzz";
         DWORD size = c.size;
         DWORD type = 0;
-        EXPECT_EQ(RegQueryValueEx(key, nullptr, nullptr, &type, c.with_buffer ? reinterpret_cast<BYTE*>(buffer) : nullptr,
-                                  &size),
+        EXPECT_EQ(RegQueryValueEx(key, nullptr, nullptr, &type,
+                                  c.with_buffer ? reinterpret_cast<BYTE*>(buffer) : nullptr, &size),
                   c.result);
         EXPECT_EQ(size, c.size_after);
         EXPECT_EQ(type, DWORD(REG_SZ));
@@ -220,8 +220,8 @@ TEST_F(Registry, RefusedCalls) {
         {"closing twice", RegCloseKey(closed), ERROR_INVALID_HANDLE},
         {"closed handle", query(closed, "v"), ERROR_INVALID_HANDLE},
         {"set via a read handle", set(reader, "v", REG_BINARY, ""), ERROR_ACCESS_DENIED},
-        {"subkey via a read handle",
-         RegCreateKeyEx(reader, "sub", 0, nullptr, 0, KEY_READ, nullptr, &out, nullptr), ERROR_ACCESS_DENIED},
+        {"subkey via a read handle", RegCreateKeyEx(reader, "sub", 0, nullptr, 0, KEY_READ, nullptr, &out, nullptr),
+         ERROR_ACCESS_DENIED},
         {"query via a write handle", query(writer, "v"), ERROR_ACCESS_DENIED},
         {"tree via a write handle", RegDeleteTree(writer, nullptr), ERROR_ACCESS_DENIED},
         {"leading backslash", RegOpenKeyEx(HKEY_CURRENT_USER, "\\R", 0, KEY_READ, &out), ERROR_INVALID_PARAMETER},
