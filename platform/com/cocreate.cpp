@@ -1,0 +1,147 @@
+// In-process class creation: registry look-up, module loading and the module
+// table.
+#include "objbase.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+#include "winreg.h"
+
+namespace {
+struct Module {
+    std::string path;  // canonical
+    void* handle;
+    LPFNGETCLASSOBJECT getClassObject;
+    LPFNCANUNLOADNOW canUnloadNow;  // null: stays loaded
+};
+
+struct ModuleTable {
+    std::mutex mutex;
+    std::vector<Module> modules;
+};
+
+// Never destroyed: modules stay loaded until the process ends.
+ModuleTable& Table() {
+    static ModuleTable* table = new ModuleTable;
+    return *table;
+}
+
+thread_local std::string t_lastLoadError;
+
+HRESULT Fail(HRESULT hr, std::string message) {
+    t_lastLoadError = std::move(message);
+    return hr;
+}
+
+// The default value of HKEY_CLASSES_ROOT\CLSID\{clsid}\InprocServer32.
+HRESULT FindModulePath(REFCLSID clsid, std::string* path) {
+    const std::string clsidText = StringFromGUID(clsid);
+    const std::string keyName = "CLSID\\" + clsidText + "\\InprocServer32";
+    HKEY key = nullptr;
+    if (RegOpenKeyEx(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return Fail(REGDB_E_CLASSNOTREG, "class " + clsidText + " is not registered");
+    DWORD type = 0;
+    DWORD size = 0;
+    LONG rc = RegQueryValueEx(key, nullptr, nullptr, &type, nullptr, &size);
+    std::string value;
+    if (rc == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) {
+        value.resize(size);
+        rc = RegQueryValueEx(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size);
+        value.resize(rc == ERROR_SUCCESS ? std::min<std::size_t>(size, value.size()) : 0);
+    }
+    RegCloseKey(key);
+    while (!value.empty() && value.back() == '\0') value.pop_back();
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    if (value.empty())
+        return Fail(REGDB_E_CLASSNOTREG, "class " + clsidText + " has no in-process server path");
+    *path = value;
+    return S_OK;
+}
+
+// The module at `path`, loaded now or earlier.
+HRESULT LoadModule(const std::string& path, Module* out) {
+    if (path.front() != '/') return Fail(CO_E_DLLNOTFOUND, "module path is not absolute: " + path);
+    char resolved[PATH_MAX];
+    if (!realpath(path.c_str(), resolved)) return Fail(CO_E_DLLNOTFOUND, "module not found: " + path);
+    ModuleTable& table = Table();
+    std::lock_guard lock(table.mutex);
+    for (const Module& m : table.modules)
+        if (m.path == resolved) {
+            *out = m;
+            return S_OK;
+        }
+    dlerror();
+    void* handle = dlopen(resolved, RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        const char* why = dlerror();
+        return Fail(CO_E_ERRORINDLL, "module cannot be loaded: " + std::string(why ? why : resolved));
+    }
+    auto getClassObject = reinterpret_cast<LPFNGETCLASSOBJECT>(dlsym(handle, "DllGetClassObject"));
+    if (!getClassObject) {
+        dlclose(handle);
+        return Fail(CO_E_ERRORINDLL, std::string("module has no DllGetClassObject: ") + resolved);
+    }
+    Module m{resolved, handle, getClassObject, reinterpret_cast<LPFNCANUNLOADNOW>(dlsym(handle, "DllCanUnloadNow"))};
+    table.modules.push_back(m);
+    *out = m;
+    return S_OK;
+}
+}  // namespace
+
+HRESULT CoInitialize(LPVOID) { return S_OK; }
+HRESULT CoInitializeEx(LPVOID, DWORD) { return S_OK; }
+void CoUninitialize() {}
+
+std::string CoGetLastLoadError() { return t_lastLoadError; }
+
+HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO*, REFIID riid, LPVOID* ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    t_lastLoadError.clear();
+    if (!(dwClsContext & CLSCTX_INPROC_SERVER))
+        return Fail(REGDB_E_CLASSNOTREG, "only in-process servers can be created");
+    try {
+        std::string path;
+        HRESULT hr = FindModulePath(rclsid, &path);
+        if (FAILED(hr)) return hr;
+        Module module;
+        hr = LoadModule(path, &module);
+        if (FAILED(hr)) return hr;
+        return module.getClassObject(rclsid, riid, ppv);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return Fail(E_UNEXPECTED, "exception while creating the class object");
+    }
+}
+
+HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    IClassFactory* factory = nullptr;
+    HRESULT hr = CoGetClassObject(rclsid, dwClsContext, nullptr, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    if (FAILED(hr)) return hr;
+    hr = factory->CreateInstance(pUnkOuter, riid, ppv);
+    factory->Release();
+    return hr;
+}
+
+void CoFreeUnusedLibraries() {
+    std::vector<void*> unload;
+    {
+        ModuleTable& table = Table();
+        std::lock_guard lock(table.mutex);
+        std::erase_if(table.modules, [&](const Module& m) {
+            if (!m.canUnloadNow || m.canUnloadNow() != S_OK) return false;
+            unload.push_back(m.handle);
+            return true;
+        });
+    }
+    // Outside the lock: a module's clean-up may create objects of its own.
+    for (void* handle : unload) dlclose(handle);
+}

@@ -1,0 +1,51 @@
+// Creating objects of in-process classes by class identifier: the class's
+// module is found in the registry (HKEY_CLASSES_ROOT\CLSID\{clsid}\InprocServer32,
+// default value: the module's absolute path), loaded once and kept in a
+// module table, and asked for the class factory through its exported
+// DllGetClassObject. Modules stay loaded until CoFreeUnusedLibraries finds
+// that their DllCanUnloadNow answers S_OK.
+#pragma once
+
+#include <string>
+
+#include "unknwn.h"
+
+// Exports of a module, as the loader finds them.
+#define STDAPI extern "C" __attribute__((visibility("default"))) HRESULT
+
+using LPFNGETCLASSOBJECT = HRESULT (*)(REFCLSID, REFIID, LPVOID*);
+using LPFNCANUNLOADNOW = HRESULT (*)();
+
+enum CLSCTX : DWORD {
+    CLSCTX_INPROC_SERVER = 0x1,
+    CLSCTX_INPROC_HANDLER = 0x2,
+    CLSCTX_LOCAL_SERVER = 0x4,
+    CLSCTX_REMOTE_SERVER = 0x10,
+    CLSCTX_INPROC = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
+    CLSCTX_SERVER = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER,
+    CLSCTX_ALL = CLSCTX_SERVER | CLSCTX_INPROC_HANDLER,
+};
+
+struct COSERVERINFO;
+
+enum COINIT : DWORD { COINIT_MULTITHREADED = 0x0, COINIT_APARTMENTTHREADED = 0x2 };
+
+// Nothing needs starting here; kept so that programs read as they would
+// elsewhere. They return S_OK.
+HRESULT CoInitialize(LPVOID pvReserved);
+HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
+void CoUninitialize();
+
+// Only in-process servers exist. Failures: REGDB_E_CLASSNOTREG (no such class,
+// no InprocServer32 path, or no in-process context asked for),
+// CO_E_DLLNOTFOUND (the module file is missing, or the path is not absolute),
+// CO_E_ERRORINDLL (the module does not load or lacks DllGetClassObject), and
+// whatever the module's DllGetClassObject answers. The reason in words is
+// then available from CoGetLastLoadError.
+HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO* pServerInfo, REFIID riid, LPVOID* ppv);
+HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv);
+void CoFreeUnusedLibraries();
+
+// Why the calling thread's last CoGetClassObject / CoCreateInstance failed to
+// reach a class factory (the loader's own text included); empty after success.
+std::string CoGetLastLoadError();
