@@ -57,8 +57,7 @@ HRESULT FindModulePath(REFCLSID clsid, std::string* path) {
     RegCloseKey(key);
     while (!value.empty() && value.back() == '\0') value.pop_back();
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
-    if (value.empty())
-        return Fail(REGDB_E_CLASSNOTREG, "class " + clsidText + " has no in-process server path");
+    if (value.empty()) return Fail(REGDB_E_CLASSNOTREG, "class " + clsidText + " has no in-process server path");
     *path = value;
     return S_OK;
 }

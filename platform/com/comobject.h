@@ -9,8 +9,8 @@
 
 // Which identifiers an interface answers: its own and those of its bases.
 constexpr bool InterfaceMatches(const IUnknown*, REFIID riid) { return riid == IID_IUnknown; }
-#define ZIV_INTERFACE_BASE(Interface, Base)                                                   \
-    constexpr bool InterfaceMatches(const Interface*, REFIID riid) {                          \
+#define ZIV_INTERFACE_BASE(Interface, Base)                                                              \
+    constexpr bool InterfaceMatches(const Interface*, REFIID riid) {                                     \
         return riid == uuidof<Interface>() || InterfaceMatches(static_cast<const Base*>(nullptr), riid); \
     }
 ZIV_INTERFACE_BASE(IClassFactory, IUnknown)

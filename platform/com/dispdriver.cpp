@@ -12,8 +12,8 @@ COleDispatchDriver::COleDispatchDriver(LPDISPATCH lpDispatch, BOOL bAutoRelease)
 BOOL COleDispatchDriver::CreateDispatch(REFCLSID clsid, HRESULT* phr) {
     ReleaseDispatch();
     LPDISPATCH dispatch = nullptr;
-    const HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                        reinterpret_cast<void**>(&dispatch));
+    const HRESULT hr =
+        CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&dispatch));
     if (phr) *phr = hr;
     if (FAILED(hr)) return FALSE;
     AttachDispatch(dispatch, TRUE);
@@ -62,8 +62,7 @@ HRESULT StoreResult(VARIANT& result, VARTYPE vtRet, void* pvRet) {
         *static_cast<IUnknown**>(pvRet) = result.punkVal;  // hands over the reference
         VariantInit(&result);
         break;
-    default:
-        return DISP_E_BADVARTYPE;
+    default: return DISP_E_BADVARTYPE;
     }
     return S_OK;
 }
@@ -74,8 +73,8 @@ HRESULT COleDispatchDriver::Call(DISPID id, WORD flags, DISPPARAMS* params, VART
     ClearExcepInfo(&m_excepInfo);
     m_argErr = 0;
     COleVariant result;
-    HRESULT hr = m_lpDispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, params, &result, &m_excepInfo,
-                                      &m_argErr);
+    HRESULT hr =
+        m_lpDispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, params, &result, &m_excepInfo, &m_argErr);
     if (FAILED(hr)) return hr;
     return StoreResult(result, vtRet, pvRet);
 }

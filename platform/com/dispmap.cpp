@@ -58,8 +58,8 @@ HRESULT DispatchGetIDsOfNames(std::span<const DispatchEntry> table, LPOLESTR* na
     return DISP_E_UNKNOWNNAME;
 }
 
-HRESULT DispatchCoerceArguments(const DISPPARAMS* params, std::span<const VARTYPE> types,
-                                std::vector<COleVariant>* out, UINT* argErr) {
+HRESULT DispatchCoerceArguments(const DISPPARAMS* params, std::span<const VARTYPE> types, std::vector<COleVariant>* out,
+                                UINT* argErr) {
     if (!params || !out) return E_INVALIDARG;
     if (params->cArgs != types.size()) return DISP_E_BADPARAMCOUNT;
     if (params->cArgs && !params->rgvarg) return E_INVALIDARG;
@@ -70,12 +70,9 @@ HRESULT DispatchCoerceArguments(const DISPPARAMS* params, std::span<const VARTYP
         VARIANT& source = params->rgvarg[index];
         VARIANT* target = &(*out)[i];
         HRESULT hr;
-        if (types[i] & VT_BYREF)
-            hr = CoerceByRef(source, types[i], target);
-        else if (types[i] == VT_VARIANT)
-            hr = VariantCopyInd(target, &source);
-        else
-            hr = VariantChangeType(target, &source, 0, types[i]);
+        if (types[i] & VT_BYREF) hr = CoerceByRef(source, types[i], target);
+        else if (types[i] == VT_VARIANT) hr = VariantCopyInd(target, &source);
+        else hr = VariantChangeType(target, &source, 0, types[i]);
         if (FAILED(hr)) {
             if (argErr) *argErr = index;
             if (hr == DISP_E_BADVARTYPE || hr == E_POINTER || hr == E_INVALIDARG) hr = DISP_E_TYPEMISMATCH;
@@ -110,8 +107,7 @@ HRESULT DispatchInvoke(std::span<const DispatchEntry> table, void* object, DISPI
     if (entry->kind == DispKind::property && (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF))) {
         if (!entry->set) return DISP_E_MEMBERNOTFOUND;
         if (params->cArgs != 1) return DISP_E_BADPARAMCOUNT;
-        if (params->cNamedArgs != 1 || params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
-            return DISP_E_PARAMNOTFOUND;
+        if (params->cNamedArgs != 1 || params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT) return DISP_E_PARAMNOTFOUND;
         const VARTYPE type = entry->type;
         hr = DispatchCoerceArguments(params, std::span<const VARTYPE>(&type, 1), &args, argErr);
         if (FAILED(hr)) return hr;

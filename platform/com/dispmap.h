@@ -80,8 +80,8 @@ HRESULT DispatchInvoke(std::span<const DispatchEntry> table, void* object, DISPI
 // order) into `out`. A VT_BYREF type takes a reference of that type, or a
 // reference to a VARIANT whose value is converted in place; `out` then holds
 // the reference. Count and type errors as for DispatchInvoke.
-HRESULT DispatchCoerceArguments(const DISPPARAMS* params, std::span<const VARTYPE> types,
-                                std::vector<COleVariant>* out, UINT* argErr);
+HRESULT DispatchCoerceArguments(const DISPPARAMS* params, std::span<const VARTYPE> types, std::vector<COleVariant>* out,
+                                UINT* argErr);
 
 // Calls `body` the way DispatchInvoke calls a member: C++ exceptions become
 // E_OUTOFMEMORY or DISP_E_EXCEPTION (described in *excepInfo).
@@ -138,14 +138,10 @@ public:
             static_assert(std::is_pointer_v<T>, "a by-reference parameter is a pointer");
             return static_cast<T>(m_v.byref);
         } else if constexpr (Vt == VT_BSTR) {
-            if constexpr (std::is_same_v<T, const char*>)
-                return m_text.c_str();
-            else if constexpr (kUtf8)
-                return m_text;
-            else if constexpr (std::is_same_v<T, BSTR> || std::is_same_v<T, const OLECHAR*>)
-                return m_v.bstrVal;
-            else
-                static_assert(kAlwaysFalse<T>, "unsupported string parameter type");
+            if constexpr (std::is_same_v<T, const char*>) return m_text.c_str();
+            else if constexpr (kUtf8) return m_text;
+            else if constexpr (std::is_same_v<T, BSTR> || std::is_same_v<T, const OLECHAR*>) return m_v.bstrVal;
+            else static_assert(kAlwaysFalse<T>, "unsupported string parameter type");
         } else if constexpr (Vt == VT_BOOL) {
             return static_cast<T>(m_v.boolVal != 0);
         } else if constexpr (Vt == VT_I4) {
@@ -161,10 +157,8 @@ public:
         } else if constexpr (Vt == VT_UNKNOWN) {
             return m_v.punkVal;
         } else if constexpr (Vt == VT_VARIANT) {
-            if constexpr (std::is_pointer_v<T>)
-                return &m_v;
-            else
-                return m_v;
+            if constexpr (std::is_pointer_v<T>) return &m_v;
+            else return m_v;
         } else {
             static_assert(kAlwaysFalse<T>, "unsupported parameter type");
         }
@@ -273,20 +267,32 @@ HRESULT SetThunk(void* object, VARIANT* value) {
 
 template <auto Get, auto Set, VARTYPE Vt>
 constexpr DispatchEntry DispProperty(const char* name, DISPID dispid) {
-    return {name, dispid, DispKind::property, Vt, MakeVarTypeList<>(), &dispatch_detail::GetThunk<Get, Vt>,
-            &dispatch_detail::SetThunk<Set, Vt>, nullptr};
+    return {name,
+            dispid,
+            DispKind::property,
+            Vt,
+            MakeVarTypeList<>(),
+            &dispatch_detail::GetThunk<Get, Vt>,
+            &dispatch_detail::SetThunk<Set, Vt>,
+            nullptr};
 }
 
 template <auto Get, VARTYPE Vt>
 constexpr DispatchEntry DispPropertyGet(const char* name, DISPID dispid) {
-    return {name, dispid, DispKind::property, Vt, MakeVarTypeList<>(), &dispatch_detail::GetThunk<Get, Vt>, nullptr,
-            nullptr};
+    return {name,    dispid, DispKind::property, Vt, MakeVarTypeList<>(), &dispatch_detail::GetThunk<Get, Vt>,
+            nullptr, nullptr};
 }
 
 template <auto Method, VARTYPE Result, VARTYPE... Params>
 constexpr DispatchEntry DispMethod(const char* name, DISPID dispid) {
-    return {name,    dispid,  DispKind::method, Result, MakeVarTypeList<Params...>(),
-            nullptr, nullptr, &dispatch_detail::MethodThunk<Method, Result, Params...>};
+    return {name,
+            dispid,
+            DispKind::method,
+            Result,
+            MakeVarTypeList<Params...>(),
+            nullptr,
+            nullptr,
+            &dispatch_detail::MethodThunk<Method, Result, Params...>};
 }
 
 // IDispatch answered from a table: Derived (which derives from this) provides
@@ -321,9 +327,8 @@ public:
 
 private:
     ITypeInfo* TypeInfo() {
-        if constexpr (requires(Derived& d) { d.GetDispatchTypeInfo(); })
+        if constexpr (requires(Derived & d) { d.GetDispatchTypeInfo(); })
             return static_cast<Derived*>(this)->GetDispatchTypeInfo();
-        else
-            return nullptr;
+        else return nullptr;
     }
 };

@@ -4,9 +4,7 @@
 CEventSink::CEventSink(REFIID eventIid, std::vector<SinkEntry> handlers)
     : m_iid(eventIid), m_handlers(std::move(handlers)) {}
 
-void* CEventSink::QueryExtraInterface(REFIID riid) {
-    return riid == m_iid ? static_cast<IDispatch*>(this) : nullptr;
-}
+void* CEventSink::QueryExtraInterface(REFIID riid) { return riid == m_iid ? static_cast<IDispatch*>(this) : nullptr; }
 
 HRESULT CEventSink::GetTypeInfoCount(UINT* pctinfo) {
     if (!pctinfo) return E_POINTER;

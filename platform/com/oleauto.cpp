@@ -26,10 +26,8 @@ BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
     if (!block) return nullptr;
     block[0] = length * sizeof(OLECHAR);
     BSTR result = reinterpret_cast<BSTR>(block + 1);
-    if (text)
-        std::memcpy(result, text, length * sizeof(OLECHAR));
-    else
-        std::memset(result, 0, length * sizeof(OLECHAR));
+    if (text) std::memcpy(result, text, length * sizeof(OLECHAR));
+    else std::memset(result, 0, length * sizeof(OLECHAR));
     result[length] = 0;
     return result;
 }
@@ -87,11 +85,19 @@ void VariantInit(VARIANTARG* v) {
 namespace {
 bool IsSupportedBase(VARTYPE t) {
     switch (t) {
-    case VT_EMPTY: case VT_NULL: case VT_I2: case VT_I4: case VT_UI1: case VT_R8: case VT_BOOL:
-    case VT_BSTR: case VT_DISPATCH: case VT_UNKNOWN: case VT_ERROR: case VT_VARIANT:
-        return true;
-    default:
-        return false;
+    case VT_EMPTY:
+    case VT_NULL:
+    case VT_I2:
+    case VT_I4:
+    case VT_UI1:
+    case VT_R8:
+    case VT_BOOL:
+    case VT_BSTR:
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+    case VT_ERROR:
+    case VT_VARIANT: return true;
+    default: return false;
     }
 }
 
@@ -105,15 +111,12 @@ HRESULT VariantClear(VARIANTARG* v) {
     if (!v) return E_INVALIDARG;
     if (!IsSupported(v->vt)) return DISP_E_BADVARTYPE;
     switch (v->vt) {
-    case VT_BSTR:
-        SysFreeString(v->bstrVal);
-        break;
+    case VT_BSTR: SysFreeString(v->bstrVal); break;
     case VT_DISPATCH:
     case VT_UNKNOWN:
         if (v->punkVal) v->punkVal->Release();
         break;
-    default:
-        break;
+    default: break;
     }
     VariantInit(v);
     return S_OK;
@@ -271,8 +274,7 @@ HRESULT ToNumber(const VARIANT& v, Number* n) {
         *n = {false, 0, d};
         return S_OK;
     }
-    default:
-        return DISP_E_TYPEMISMATCH;
+    default: return DISP_E_TYPEMISMATCH;
     }
 }
 
@@ -297,10 +299,8 @@ HRESULT ToString(const VARIANT& v, USHORT flags, BSTR* out) {
     case VT_I4: text = std::to_string(v.lVal); break;
     case VT_UI1: text = std::to_string(v.bVal); break;
     case VT_BOOL:
-        if (flags & VARIANT_ALPHABOOL)
-            text = v.boolVal ? "True" : "False";
-        else
-            text = v.boolVal ? "-1" : "0";
+        if (flags & VARIANT_ALPHABOOL) text = v.boolVal ? "True" : "False";
+        else text = v.boolVal ? "-1" : "0";
         break;
     case VT_R8: {
         char buffer[64];
@@ -309,8 +309,7 @@ HRESULT ToString(const VARIANT& v, USHORT flags, BSTR* out) {
         text.assign(buffer, ptr);
         break;
     }
-    default:
-        return DISP_E_TYPEMISMATCH;
+    default: return DISP_E_TYPEMISMATCH;
     }
     *out = SysAllocStringUtf8(text);
     return *out ? S_OK : E_OUTOFMEMORY;
@@ -324,9 +323,7 @@ HRESULT Coerce(VARIANT* out, const VARIANT& src, USHORT flags, VARTYPE vt) {
     HRESULT hr = S_OK;
     switch (vt) {
     case VT_EMPTY:
-    case VT_NULL:
-        out->vt = vt;
-        return S_OK;
+    case VT_NULL: out->vt = vt; return S_OK;
     case VT_I2:
         if (FAILED(hr = ToNumber(src, &n)) || FAILED(hr = ToInteger(n, -32768, 32767, &i))) return hr;
         out->iVal = static_cast<SHORT>(i);
@@ -361,19 +358,16 @@ HRESULT Coerce(VARIANT* out, const VARIANT& src, USHORT flags, VARTYPE vt) {
     case VT_DISPATCH:
         if (src.vt != VT_UNKNOWN) return DISP_E_TYPEMISMATCH;
         out->pdispVal = nullptr;
-        if (src.punkVal &&
-            FAILED(src.punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&out->pdispVal))))
+        if (src.punkVal && FAILED(src.punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&out->pdispVal))))
             return DISP_E_TYPEMISMATCH;
         break;
     case VT_UNKNOWN:
         if (src.vt != VT_DISPATCH) return DISP_E_TYPEMISMATCH;
         out->punkVal = nullptr;
-        if (src.pdispVal &&
-            FAILED(src.pdispVal->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&out->punkVal))))
+        if (src.pdispVal && FAILED(src.pdispVal->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&out->punkVal))))
             return DISP_E_TYPEMISMATCH;
         break;
-    default:
-        return DISP_E_BADVARTYPE;
+    default: return DISP_E_BADVARTYPE;
     }
     out->vt = vt;
     return S_OK;
@@ -433,7 +427,10 @@ COleVariant::COleVariant(LONG value, VARTYPE vtSrc) {
     case VT_BOOL: boolVal = value ? VARIANT_TRUE : VARIANT_FALSE; break;
     case VT_I2: iVal = static_cast<SHORT>(value); break;
     case VT_UI1: bVal = static_cast<BYTE>(value); break;
-    default: vtSrc = VT_I4; lVal = value; break;
+    default:
+        vtSrc = VT_I4;
+        lVal = value;
+        break;
     }
     vt = vtSrc;
 }

@@ -47,7 +47,7 @@ INT SysReAllocString(BSTR* target, const OLECHAR* text);
 
 // UTF-8 at our side of the boundary. Invalid UTF-8 becomes U+FFFD.
 BSTR SysAllocStringUtf8(std::string_view text);
-std::string Utf8FromBstr(const OLECHAR* text);                // null: empty
+std::string Utf8FromBstr(const OLECHAR* text);  // null: empty
 std::string Utf8FromOleString(const OLECHAR* text, UINT length);
 std::u16string OleStringFromUtf8(std::string_view text);
 

@@ -154,8 +154,8 @@ HRESULT CMemoryPropertyBag::Read(LPCOLESTR pszPropName, VARIANT* pVar, IErrorLog
     const VARIANT* stored = Find(pszPropName);
     if (!stored) return E_INVALIDARG;
     COleVariant value;
-    const HRESULT hr = pVar->vt == VT_EMPTY ? VariantCopy(&value, stored)
-                                            : VariantChangeType(&value, stored, 0, pVar->vt);
+    const HRESULT hr =
+        pVar->vt == VT_EMPTY ? VariantCopy(&value, stored) : VariantChangeType(&value, stored, 0, pVar->vt);
     if (FAILED(hr)) {
         if (pErrorLog) {
             EXCEPINFO info{};

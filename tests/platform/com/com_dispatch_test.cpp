@@ -19,7 +19,9 @@ public:
     void SetPort(LONG port) { m_port = port; }
     BOOL GetBusy() const { return FALSE; }
     void SetBusy(BOOL) {}
-    void RequestImage(LONG x, LONG y, LONG dx, LONG dy, LONG incrx, LONG incry) { m_request = {x, y, dx, dy, incrx, incry}; }
+    void RequestImage(LONG x, LONG y, LONG dx, LONG dy, LONG incrx, LONG incry) {
+        m_request = {x, y, dx, dy, incrx, incry};
+    }
     BOOL SaveToBmp(LPCTSTR fileName) { return *fileName ? 5 : 0; }  // any non-zero is TRUE
     void GetImgAttrib(LONG* x, LONG* y, LONG* dx, LONG* dy) { *x = 1, *y = 2, *dx = 30, *dy = 40; }
     void AboutBox() { ++m_nAbout; }

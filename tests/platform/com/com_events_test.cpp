@@ -39,9 +39,9 @@ protected:
     // A sink that logs "name:status" and then runs `extra`.
     DWORD Advise(const std::string& name, std::function<void()> extra = {}) {
         auto* sink = new CEventSink(kEvents, {SinkHandler<VT_I4>(1, [this, name, extra](LONG status) {
-                                         log.push_back(name + ":" + std::to_string(status));
-                                         if (extra) extra();
-                                     })});
+                                        log.push_back(name + ":" + std::to_string(status));
+                                        if (extra) extra();
+                                    })});
         DWORD cookie = 0;
         EXPECT_EQ(AdviseSink(source, kEvents, sink, &cookie), S_OK);
         sink->Release();  // the connection point holds it now
@@ -75,7 +75,7 @@ TEST_F(ConnectionPoint, SinksMayChangeTheConnectionsDuringAnEvent) {
         once = false;
         EXPECT_EQ(source->m_cp.Unadvise(cookieB), S_OK);  // b is not called any more
         EXPECT_EQ(source->m_cp.Unadvise(cookieA), S_OK);  // nor a itself, which is still running
-        Advise("c");                                       // c hears only later events
+        Advise("c");                                      // c hears only later events
     });
     cookieB = Advise("b");
     source->m_cp.FireEvent(1, 1L);

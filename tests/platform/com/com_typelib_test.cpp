@@ -134,7 +134,7 @@ TEST_F(TypeLib, CoclassNamesItsDefaultAndSourceInterfaces) {
     EXPECT_EQ(attr->typekind, TKIND_COCLASS);
     ASSERT_EQ(attr->cImplTypes, 2);
     const std::pair<IID, INT> expected[] = {{kIid, IMPLTYPEFLAG_FDEFAULT},
-                                           {kEventIid, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE}};
+                                            {kEventIid, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE}};
     for (UINT i = 0; i < 2; ++i) {
         INT flags = 0;
         HREFTYPE ref = 0;
@@ -162,8 +162,8 @@ TEST(TypeLibData, RefusesDescriptionsThatContradictThemselves) {
     const TypeData foreignImpl[] = {{TKIND_COCLASS, "C", kClsid, 0, nullptr, {}, kForeign}};
     const TypeData twice[] = {{TKIND_DISPATCH, "A", kIid, 0}, {TKIND_DISPATCH, "B", kIid, 0}};
     const TypeData alias[] = {{TKIND_ALIAS, "A", kIid, 0}};
-    for (std::span<const TypeData> types : {std::span<const TypeData>(foreignImpl), std::span<const TypeData>(twice),
-                                           std::span<const TypeData>(alias)}) {
+    for (std::span<const TypeData> types :
+         {std::span<const TypeData>(foreignImpl), std::span<const TypeData>(twice), std::span<const TypeData>(alias)}) {
         TypeLibData bad = kLib;
         bad.types = types;
         ITypeLib* lib = reinterpret_cast<ITypeLib*>(1);

@@ -26,11 +26,11 @@ TEST(Guid, RefusesMalformedText) {
     const char* const bad[] = {
         nullptr,
         "",
-        "1AB0D3D2-4F4E-459E-8B38-3DAB46844FDF",    // no braces
-        "{1AB0D3D2-4F4E-459E-8B38-3DAB46844FD}",   // one digit short
+        "1AB0D3D2-4F4E-459E-8B38-3DAB46844FDF",     // no braces
+        "{1AB0D3D2-4F4E-459E-8B38-3DAB46844FD}",    // one digit short
         "{1AB0D3D2-4F4E-459E-8B38-3DAB46844FDF}x",  // trailing text
-        "{1AB0D3D2-4F4E-459E-8B383-DAB46844FDF}",  // dash misplaced
-        "{1AB0D3D2-4F4E-459E-8B38-3DAB46844FDG}",  // not hex
+        "{1AB0D3D2-4F4E-459E-8B383-DAB46844FDF}",   // dash misplaced
+        "{1AB0D3D2-4F4E-459E-8B38-3DAB46844FDG}",   // not hex
         "{1AB0D3D2 4F4E-459E-8B38-3DAB46844FDF}",
     };
     for (const char* text : bad) {
@@ -48,11 +48,15 @@ TEST(HResult, TextsForTheCodesToolsReport) {
 }
 
 TEST(Bstr, LengthPrefixAndUtf8) {
-    BSTR text = SysAllocStringUtf8("Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC");  // "Grüße €"
+    BSTR text = SysAllocStringUtf8(
+        "Gr\xC3\xBC\xC3\x9F"
+        "e \xE2\x82\xAC");  // "Grüße €"
     EXPECT_EQ(SysStringLen(text), 7u);
     EXPECT_EQ(SysStringByteLen(text), 14u);
     EXPECT_EQ(text[7], 0);
-    EXPECT_EQ(Utf8FromBstr(text), "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC");
+    EXPECT_EQ(Utf8FromBstr(text),
+              "Gr\xC3\xBC\xC3\x9F"
+              "e \xE2\x82\xAC");
     SysFreeString(text);
 
     BSTR zeros = SysAllocStringLen(nullptr, 3);
@@ -134,10 +138,8 @@ TEST(Variant, CoercionTable) {
         COleVariant out(COleVariant(SHORT(123)));
         const HRESULT hr = VariantChangeType(&out, &rows[i].from, rows[i].flags, rows[i].to);
         EXPECT_EQ(hr, rows[i].hr) << "row " << i;
-        if (SUCCEEDED(hr))
-            EXPECT_TRUE(SameValue(out, rows[i].expected)) << "row " << i;
-        else
-            EXPECT_TRUE(out.vt == VT_I2 && out.iVal == 123) << "row " << i << ": failure changed the target";
+        if (SUCCEEDED(hr)) EXPECT_TRUE(SameValue(out, rows[i].expected)) << "row " << i;
+        else EXPECT_TRUE(out.vt == VT_I2 && out.iVal == 123) << "row " << i << ": failure changed the target";
     }
 }
 
