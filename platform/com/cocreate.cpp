@@ -49,7 +49,7 @@ HRESULT FindModulePath(REFCLSID clsid, std::string* path) {
     DWORD size = 0;
     LONG rc = RegQueryValueEx(key, nullptr, nullptr, &type, nullptr, &size);
     std::string value;
-    if (rc == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) {
+    if (rc == ERROR_SUCCESS && type == REG_SZ) {
         value.resize(size);
         rc = RegQueryValueEx(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size);
         value.resize(rc == ERROR_SUCCESS ? std::min<std::size_t>(size, value.size()) : 0);

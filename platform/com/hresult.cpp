@@ -42,6 +42,7 @@ constexpr CodeText kTexts[] = {
     {DISP_E_OVERFLOW, "value out of range"},
     {DISP_E_BADINDEX, "invalid index"},
     {DISP_E_BADPARAMCOUNT, "wrong number of parameters"},
+    {TYPE_E_REGISTRYACCESS, "type library registry entries not accessible"},
     {TYPE_E_LIBNOTREGISTERED, "type library not registered"},
     {TYPE_E_ELEMENTNOTFOUND, "element not found"},
     {STG_E_INVALIDFUNCTION, "invalid stream function"},

@@ -132,6 +132,8 @@ HRESULT VariantCopyInd(VARIANT* dest, const VARIANTARG* src);  // deep, follows 
 // Numbers narrow only in range (DISP_E_OVERFLOW), reals round half to even,
 // strings are parsed as decimal numbers ("  -12", "3.5", "1e3"; DISP_E_TYPEMISMATCH
 // otherwise) or "True"/"False" for BOOL; any non-zero number is VARIANT_TRUE.
+// An object is not asked for its value property: VT_DISPATCH converts only to
+// VT_UNKNOWN and back.
 HRESULT VariantChangeType(VARIANTARG* dest, const VARIANTARG* src, USHORT flags, VARTYPE vt);
 
 struct DISPPARAMS {

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <span>
+#include <string>
 
 #include "oaidl.h"
 
@@ -70,3 +71,13 @@ struct TypeLibData {
 // type kind other than dispatch interface or coclass, an implemented
 // interface that is not in the library, two types with one GUID, a missing name.
 HRESULT CreateTypeLibFromData(const TypeLibData& data, ITypeLib** ppTLib);
+
+// Registration of a type library under HKEY_CLASSES_ROOT\TypeLib\{libid}\{major}.{minor}
+// (hexadecimal version): default value the library's help string (else its
+// name), FLAGS, {lcid}\win32 = the module holding it, HELPDIR. Registering
+// again overwrites. Unregistering removes that version's key and fails with
+// TYPE_E_REGISTRYACCESS when it is not registered. Paths are UTF-8.
+HRESULT RegisterTypeLib(ITypeLib* ptlib, const char* szFullPath, const char* szHelpDir);
+HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid, SYSKIND syskind);
+// The registered module path of a type library; TYPE_E_LIBNOTREGISTERED when none.
+HRESULT QueryPathOfRegTypeLib(REFGUID guid, WORD wMaj, WORD wMin, LCID lcid, std::string* path);

@@ -1,0 +1,159 @@
+// Creating a class by identifier through the registry and a real module, the
+// failures on the way there, and unloading only when the module allows it.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "dispdriver.h"
+#include "objbase.h"
+#include "typelib.h"
+#include "winreg.h"
+
+namespace {
+constexpr CLSID kCounter = MakeGuid("{7E57C0DE-0000-4000-8000-000000000001}");
+constexpr CLSID kOther = MakeGuid("{7E57C0DE-0000-4000-8000-000000000002}");
+
+class Creation : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char name[] = "/tmp/ziv-com-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        folder = name;
+        setenv("ZIV_REGISTRY_DIR", name, 1);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder); }
+
+    // `path` null: the key without a default value.
+    void Register(REFCLSID clsid, const char* path) {
+        const std::string name = "CLSID\\" + StringFromGUID(clsid) + "\\InprocServer32";
+        HKEY key = nullptr;
+        ASSERT_EQ(
+            RegCreateKeyEx(HKEY_CLASSES_ROOT, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+        if (path)
+            RegSetValueEx(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path),
+                          static_cast<DWORD>(std::strlen(path) + 1));
+        RegCloseKey(key);
+    }
+
+    static bool Unloaded() { return std::getenv("ZIV_TEST_MODULE_UNLOADED") != nullptr; }
+    static int Loads() {
+        const char* loads = std::getenv("ZIV_TEST_MODULE_LOADS");
+        return loads ? std::atoi(loads) : 0;
+    }
+
+    std::string folder;
+};
+
+TEST_F(Creation, ReportsWhyAClassCannotBeCreated) {
+    const std::string notModule = folder + "/text.so";
+    std::ofstream(notModule) << "not a module\n";
+    struct Row {
+        const char* what;
+        CLSID registered;
+        const char* path;  // null: key without a path
+        HRESULT hr;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"not registered", GUID_NULL, nullptr, REGDB_E_CLASSNOTREG, "not registered"},
+        {"no path", kCounter, nullptr, REGDB_E_CLASSNOTREG, "no in-process server path"},
+        {"missing module", kCounter, "/nonexistent/ziv/module.so", CO_E_DLLNOTFOUND, "/nonexistent/ziv/module.so"},
+        {"relative path", kCounter, "com_test_module.so", CO_E_DLLNOTFOUND, "not absolute"},
+        {"not a module", kCounter, notModule.c_str(), CO_E_ERRORINDLL, "text.so"},
+        {"no entry point", kCounter, ZIV_TEST_MODULE_NO_ENTRY, CO_E_ERRORINDLL, "DllGetClassObject"},
+        {"class not served", kOther, ZIV_TEST_MODULE, CLASS_E_CLASSNOTAVAILABLE, ""},
+    };
+    for (const Row& row : rows) {
+        RegDeleteTree(HKEY_CLASSES_ROOT, "CLSID");
+        if (row.registered != GUID_NULL) Register(row.registered, row.path);
+        IUnknown* object = reinterpret_cast<IUnknown*>(1);
+        EXPECT_EQ(CoCreateInstance(row.registered == GUID_NULL ? kCounter : row.registered, nullptr,
+                                   CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&object)),
+                  row.hr)
+            << row.what;
+        EXPECT_EQ(object, nullptr) << row.what;
+        EXPECT_NE(CoGetLastLoadError().find(row.message), std::string::npos)
+            << row.what << ": " << CoGetLastLoadError();
+    }
+}
+
+TEST_F(Creation, CreatesAndDrivesAnObjectByDispatchIdentifier) {
+    Register(kCounter, ZIV_TEST_MODULE);
+    IUnknown* object = nullptr;
+    EXPECT_EQ(CoCreateInstance(kCounter, reinterpret_cast<IUnknown*>(&object), CLSCTX_ALL, IID_IUnknown,
+                               reinterpret_cast<void**>(&object)),
+              CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(CoCreateInstance(kCounter, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, reinterpret_cast<void**>(&object)),
+              REGDB_E_CLASSNOTREG);
+
+    COleDispatchDriver counter;
+    HRESULT hr = E_FAIL;
+    ASSERT_TRUE(counter.CreateDispatch(kCounter, &hr));
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_EQ(CoGetLastLoadError(), "");
+    EXPECT_EQ(counter.SetProperty(1, COleVariant(40)), S_OK);
+    LONG sum = 0;
+    EXPECT_EQ(counter.InvokeHelper(2, DISPATCH_METHOD, VT_I4, &sum, {COleVariant("2")}), S_OK);
+    EXPECT_EQ(sum, 42);
+    std::string text;
+    EXPECT_EQ(counter.GetProperty(1, VT_BSTR, &text), S_OK);
+    EXPECT_EQ(text, "42");
+    EXPECT_EQ(counter.InvokeHelper(2, DISPATCH_METHOD, VT_I4, &sum, {}), DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(counter.InvokeHelper(2, DISPATCH_METHOD, VT_I4, &sum, {COleVariant("two")}), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(counter.GetLastArgError(), 0u);
+}
+
+TEST_F(Creation, UnloadsOnlyWhenTheModuleSaysSo) {
+    Register(kCounter, ZIV_TEST_MODULE);
+    IUnknown* object = nullptr;
+    ASSERT_EQ(
+        CoCreateInstance(kCounter, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&object)),
+        S_OK);
+    const int loads = Loads();
+    CoFreeUnusedLibraries();
+    EXPECT_FALSE(Unloaded()) << "unloaded under a live object";
+    object->Release();
+    CoFreeUnusedLibraries();
+    EXPECT_TRUE(Unloaded());
+
+    // A lock keeps the module as well; the next creation loads it afresh.
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(CoGetClassObject(kCounter, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                               reinterpret_cast<void**>(&factory)),
+              S_OK);
+    EXPECT_EQ(Loads(), loads + 1);
+    factory->LockServer(TRUE);
+    factory->Release();
+    CoFreeUnusedLibraries();
+    EXPECT_FALSE(Unloaded()) << "unloaded while locked";
+    ASSERT_EQ(CoGetClassObject(kCounter, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                               reinterpret_cast<void**>(&factory)),
+              S_OK);
+    EXPECT_EQ(Loads(), loads + 1);
+    factory->LockServer(FALSE);
+    factory->Release();
+    CoFreeUnusedLibraries();
+    EXPECT_TRUE(Unloaded());
+}
+TEST_F(Creation, RegistersATypeLibrary) {
+    constexpr GUID kLibid = MakeGuid("{7E57C0DE-0000-4000-8000-0000000000AA}");
+    const TypeLibData data = {"COUNTERLib", kLibid, 1, 0, 0, LIBFLAG_FCONTROL, "Counter module", nullptr, {}};
+    ITypeLib* lib = nullptr;
+    ASSERT_EQ(CreateTypeLibFromData(data, &lib), S_OK);
+    std::string path;
+    EXPECT_EQ(QueryPathOfRegTypeLib(kLibid, 1, 0, 0, &path), TYPE_E_LIBNOTREGISTERED);
+    EXPECT_EQ(RegisterTypeLib(lib, "/opt/old/counter.so", nullptr), S_OK);
+    EXPECT_EQ(RegisterTypeLib(lib, "/opt/counter.so", "/opt"), S_OK);
+    ASSERT_EQ(QueryPathOfRegTypeLib(kLibid, 1, 0, 0, &path), S_OK);
+    EXPECT_EQ(path, "/opt/counter.so");
+    EXPECT_EQ(UnRegisterTypeLib(kLibid, 1, 0, 0, SYS_WIN32), S_OK);
+    EXPECT_EQ(QueryPathOfRegTypeLib(kLibid, 1, 0, 0, &path), TYPE_E_LIBNOTREGISTERED);
+    EXPECT_EQ(UnRegisterTypeLib(kLibid, 1, 0, 0, SYS_WIN32), TYPE_E_REGISTRYACCESS);
+    lib->Release();
+}
+}  // namespace
