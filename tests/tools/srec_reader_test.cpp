@@ -1,5 +1,5 @@
 // The shared S-record pieces: getspair, srcflush at the edges of the address
-// space, and the line reader held to InFile's text mode.
+// space, and the line reader held to the bytes of InFile's text mode.
 #include "srec.h"
 #include "srec_testing.h"
 
@@ -99,15 +99,14 @@ TEST(Srcflush, ChecksumOfAnyCharactersAtAnyLength)
     }
 }
 
-// Every line TextLines hands out, against InFile's own text mode.
+// Every line InFile hands out, against the bytes it reads in text mode.
 std::vector<std::string> text_lines(const std::string& path, std::size_t max_line, std::size_t block)
 {
-    ziv::InFile in;
-    EXPECT_TRUE(in.open(path.c_str(), ziv::FileMode::Binary));
-    ziv::TextLines lines(in, max_line, block);
+    ziv::InFile in(block);
+    EXPECT_TRUE(in.open(path.c_str(), ziv::FileMode::Text));
     std::vector<std::string> all;
     std::string_view line;
-    while (lines.next(line)) all.emplace_back(line);
+    while (in.next_line(line, max_line)) all.emplace_back(line);
     return all;
 }
 
@@ -130,7 +129,7 @@ std::vector<std::string> infile_lines(const std::string& path)
     return all;
 }
 
-TEST(TextLines, SameLinesAsTextModeWhereverTheBlocksBreak)
+TEST(InFileLines, SameLinesAsTextModeWhereverTheBlocksBreak)
 {
     // Short and long lines of CR, LF, CR LF and ordinary characters, some with
     // a 0x1A in them, cut at every block size from 1 on.
@@ -158,7 +157,7 @@ TEST(TextLines, SameLinesAsTextModeWhereverTheBlocksBreak)
     }
 }
 
-TEST(TextLines, LongLinesCutButNeverToTheLimit)
+TEST(InFileLines, LongLinesCutButNeverToTheLimit)
 {
     WorkDir dir;
     const std::string input = std::string(5000, 'a') + "\r\nshort\r\n" + std::string(600, 'b') + "\r\n" +

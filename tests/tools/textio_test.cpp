@@ -26,11 +26,10 @@ std::string read_all(const std::string& path, FileMode mode)
 std::vector<std::string> read_lines(const std::string& path)
 {
     InFile in;
-    EXPECT_TRUE(in.open(path.c_str(), FileMode::Binary));
-    ziv::TextLines reader(in);
+    EXPECT_TRUE(in.open(path.c_str(), FileMode::Text));
     std::vector<std::string> lines;
     std::string_view line;
-    while (reader.next(line)) lines.emplace_back(line);
+    while (in.next_line(line)) lines.emplace_back(line);
     return lines;
 }
 
@@ -110,6 +109,52 @@ TEST(TextMode, OutFileWritesLinesWithCrLf)
     }
     std::string want = "ab\r\n\r\n" + std::string(3 << 20, 'z') + "!";
     EXPECT_EQ(dir.read("o"), want);
+}
+
+// A line end split by a block boundary, wherever it falls: the CR of the CR LF
+// pair at every offset around the first boundaries, for a line exactly as long
+// as the limit (a CR still undecided must not count as one more character).
+TEST(TextMode, LineEndAtEveryOffsetAroundBlockBoundaries)
+{
+    const std::size_t kLen = 10;
+    const std::string body(kLen, 'x');
+    for (std::size_t block : {1u, 2u, 7u, 8u, 16u}) {
+        for (std::size_t max_line : {std::size_t{0}, kLen}) {
+            for (std::size_t cr_at = kLen; cr_at <= 4 * block + kLen; ++cr_at) {
+                const std::string input = std::string(cr_at - kLen, '\n') + body + "\r\nnext\r\n";
+                std::vector<std::string> want(cr_at - kLen, "");
+                want.push_back(body);
+                want.push_back("next");
+                InFile lines(block);
+                lines.open_memory(input, FileMode::Text);
+                std::vector<std::string> got;
+                std::string_view line;
+                while (lines.next_line(line, max_line)) got.emplace_back(line);
+                EXPECT_EQ(got, want) << "block " << block << " max " << max_line << " CR at " << cr_at;
+
+                InFile bytes(block);
+                bytes.open_memory(input, FileMode::Text);
+                std::string text;
+                for (int c; (c = bytes.getc()) != -1;) text += static_cast<char>(c);
+                EXPECT_EQ(text, std::string(cr_at - kLen, '\n') + body + "\nnext\n") << block << " " << cr_at;
+            }
+        }
+    }
+}
+
+// A failed read ends the input but is no end of file: the tools must be able
+// to tell. Reading a process's memory at offset 0 fails on Linux.
+TEST(TextMode, ReadErrorIsReportedNotTakenAsTheEnd)
+{
+    for (FileMode mode : {FileMode::Text, FileMode::Binary}) {
+        InFile in;
+        ASSERT_TRUE(in.open("/proc/self/mem", mode));
+        unsigned char buf[16];
+        EXPECT_EQ(in.read(buf, sizeof buf), 0u);
+        EXPECT_TRUE(in.failed());
+        in.open_memory("ab\r\n", mode);
+        EXPECT_FALSE(in.failed());
+    }
 }
 
 TEST(TextMode, MissingFileOrFolderCannotBeOpened)

@@ -47,17 +47,11 @@ struct Refusal {
     const char* what = nullptr;
 };
 
-struct Files {
-    InFile exe;
-    OutFile tmp;
-    OutFile out;
-};
-
-enum class Failure { None, Refused, TmpReopen, Write };
+enum class Failure { None, Refused, ExeRead, TmpReopen, Write };
 
 class Pass {
 public:
-    Pass(int mode, Files& f) : mode_(mode), f_(f), w_(f.out) {}
+    Pass(int mode, InFile& exe, OutFile& out, OutFile& tmp) : mode_(mode), exe_(exe), out_(out), tmp_(tmp), w_(out) {}
 
     Failure run(std::int32_t& nmod_out);
     const Refusal& refusal() const { return refusal_; }
@@ -66,7 +60,9 @@ private:
     bool close_module(char type, std::int32_t length, std::int32_t start, bool at_end);
 
     int mode_;
-    Files& f_;
+    InFile& exe_;
+    OutFile& out_;
+    OutFile& tmp_;
     DownloadWriter w_;
     Refusal refusal_;
 };
@@ -76,23 +72,23 @@ bool Pass::close_module(char type, std::int32_t length, std::int32_t start, bool
     w_.module_record(type == 'P' ? 0x00 : 0x01, static_cast<std::uint32_t>(length), static_cast<std::uint32_t>(start));
     // The module's words wait in ADSP.TMP. While they still fit its buffer
     // they are taken from memory; the file itself then only needs emptying.
-    if (!f_.tmp.written_through()) {
-        f_.out.write(f_.tmp.pending());
-        if (!at_end) f_.tmp.drop_pending();
+    if (!tmp_.written_through()) {
+        out_.write(tmp_.pending());
+        if (!at_end) tmp_.drop_pending();
         if (at_end) {
             w_.end_line();
             return true;  // the caller closes ADSP.TMP, which keeps the last module
         }
     } else {
-        f_.tmp.close();
+        tmp_.close();
         InFile words;
         if (!words.open(kTmpFile, FileMode::Binary)) return false;
         unsigned char buf[1 << 16];
-        while (std::size_t n = words.read(buf, sizeof buf)) f_.out.write(buf, n);
+        while (std::size_t n = words.read(buf, sizeof buf)) out_.write(buf, n);
         words.close();
     }
     w_.end_line();
-    if (!at_end && !f_.tmp.open(kTmpFile)) return false;
+    if (!at_end && !tmp_.open(kTmpFile)) return false;
     return true;
 }
 
@@ -116,8 +112,7 @@ Failure Pass::run(std::int32_t& nmod_out)
         return Failure::Refused;
     };
 
-    TextLines lines(f_.exe);
-    while (lines.next(buf)) {
+    while (exe_.next_line(buf)) {
         ++lineno;
         const bool block_line = !buf.empty() && buf[0] == '@';
         // Lines ahead of the first block line belong to no block; counting them
@@ -152,7 +147,7 @@ Failure Pass::run(std::int32_t& nmod_out)
             if (buf.size() == 5) return refuse("data line of 5 characters (an odd number of hex digits)");
             if (writing) {
                 // Four or six characters and CR LF, stored without a call.
-                unsigned char* p = f_.tmp.reserve(8);
+                unsigned char* p = tmp_.reserve(8);
                 if (buf.size() == 4) {
                     std::memcpy(p, buf.data(), 4);
                 } else {
@@ -160,28 +155,35 @@ Failure Pass::run(std::int32_t& nmod_out)
                 }
                 p[buf.size()] = '\r';
                 p[buf.size() + 1] = '\n';
-                f_.tmp.commit(buf.size() + 2);
+                tmp_.commit(buf.size() + 2);
             }
         }
     }
+    // A read error is no end of ADSP.EXE: the counts would be wrong.
+    if (exe_.failed()) return Failure::ExeRead;
     if (!seen_block) return refuse("no block line (@P or @D) in the file");
     if (nmod == 0xFFFF) return refuse("more than 65535 modules");
     ++nmod;
     addr = add32(addr, count - 3);
     if (writing) {
         if (!close_module(type, add32(addr, -start), start, true)) return Failure::TmpReopen;
-        bool ok = f_.tmp.close();
-        if (!f_.out.close() || !ok) return Failure::Write;
+        bool ok = tmp_.close();
+        if (!out_.close() || !ok) return Failure::Write;
     }
     nmod_out = nmod;
     return Failure::None;
 }
 
+struct Files {
+    InFile exe;
+    OutFile tmp;
+    OutFile out;
+};
+
 // Opens the three files in their fixed order; returns 0 or the exit status.
 int open_files(Files& f)
 {
-    // ADSP.EXE is read by TextLines, which applies the text mode itself.
-    if (!open_or_report(f.exe, kExeFile, FileMode::Binary, "fopen error 1\n")) return 1;
+    if (!open_or_report(f.exe, kExeFile, FileMode::Text, "fopen error 1\n")) return 1;
     if (!open_or_report(f.tmp, kTmpFile, "fopen error 2\n")) return 2;
     if (!open_or_report(f.out, kDownloadFile, "fopen error 3\n")) return 3;
     return 0;
@@ -196,6 +198,9 @@ int report(Failure failure, const Pass& pass)
         std::printf("%s line %ld: %s; no download file written\n", kExeFile, pass.refusal().line,
                     pass.refusal().what);
         return 1;
+    case Failure::ExeRead:
+        std::printf("read error on %s\n", kExeFile);
+        return 1;
     case Failure::TmpReopen:
         std::fputs("fopen error 2\n", stdout);
         return 1;
@@ -208,6 +213,12 @@ int report(Failure failure, const Pass& pass)
 
 }  // namespace
 
+int convf(int mode, InFile& exe, OutFile& out, OutFile& tmp, std::int32_t& nmod)
+{
+    Pass pass(mode, exe, out, tmp);
+    return report(pass.run(nmod), pass);
+}
+
 int run_convert(int argc, char** argv)
 {
     std::fputs("convert version 2.5 - win32\n", stdout);
@@ -219,8 +230,7 @@ int run_convert(int argc, char** argv)
     {
         Files f;
         if (int status = open_files(f)) return status;
-        Pass counting(0, f);
-        if (int status = report(counting.run(nmod), counting)) return status;
+        if (int status = convf(0, f.exe, f.out, f.tmp, nmod)) return status;
         std::printf("number of modules: %d\n", nmod);
         if (nmod > 10) {
             std::fputs("warning: more than 10 modules detected\n"
@@ -237,8 +247,7 @@ int run_convert(int argc, char** argv)
     w.name_line(name, static_cast<std::uint16_t>(nmod), check_word(23 * nmod + name_check_sum(name)), false,
                 HexCase::Lower);
     std::int32_t written = 0;
-    Pass writing(1, f);
-    return report(writing.run(written), writing);
+    return convf(1, f.exe, f.out, f.tmp, written);
 }
 
 }  // namespace ziv

@@ -30,6 +30,14 @@ int run_wrapper(const WrapperTool& tool, int argc, char** argv);
 // Runs `convert` (ADSP.EXE to ADSP.OUT through ADSP.TMP); returns the exit status.
 int run_convert(int argc, char** argv);
 
+// One pass of `convert` over ADSP.EXE (`exe`, open in text mode). Mode 0 counts
+// the modules and writes nothing. Mode 1 writes each module behind the header
+// and name lines already in `out`, gathering its words in `tmp` (ADSP.TMP, open
+// and empty; emptied again after each module by opening that name in the
+// working directory once more), and closes both. Prints what stops it and returns the exit status, 0 when the
+// pass went through; `nmod` then holds the module count.
+int convf(int mode, InFile& exe, OutFile& out, OutFile& tmp, std::int32_t& nmod);
+
 // Checks the single name argument shared by all converters and echoes it with
 // echo_format. Prints the usage message and returns false when the tool must
 // stop (with exit status 0).

@@ -56,6 +56,28 @@ SrecLine parse_srec_line(std::string_view line);
 // The longest record line: type, byte count FF and 255 bytes.
 inline constexpr std::size_t kSrecMaxLine = 4 + 2 * 0xFF;
 
+// The S-record line reader of recjoin and recraw: the data fields of a file's
+// lines in order, each line taken by parse_srec_line.
+class SrecReader {
+public:
+    enum class Result { Data, End, Bad };
+
+    // `in` is open in text mode.
+    explicit SrecReader(InFile& in) : in_(in) {}
+
+    // Data: `data` holds the next data field. End: the input is over, by its
+    // end or by a read error (the InFile's failed() tells). Bad: the line
+    // lineno() is refused for problem().
+    Result next(std::string_view& data);
+    unsigned long long lineno() const { return lineno_; }
+    const char* problem() const { return problem_; }
+
+private:
+    InFile& in_;
+    unsigned long long lineno_ = 0;
+    const char* problem_ = nullptr;
+};
+
 // Writes one S2 record: byte count and address in upper case, the data
 // characters exactly as given (2n characters for n bytes, case kept), the
 // checksum recomputed, CR LF. Returns false, writing nothing, when the data
@@ -63,6 +85,11 @@ inline constexpr std::size_t kSrecMaxLine = 4 + 2 * 0xFF;
 // without data at the very end of the address space (a download of exactly
 // 16 MiB) has no address left to carry and is left out.
 bool srcflush(OutFile& out, std::string_view data, std::uint32_t address);
+
+// recmake's work on open files: the download file `in` (text mode) as
+// S-records into `out`, terminator included, and closes `out`. Prints what
+// stops it and returns the exit status.
+int make_records(InFile& in, OutFile& out);
 
 // The three tools; each returns the process exit status.
 int run_recmake(int argc, char** argv);

@@ -109,24 +109,33 @@ bool same_file(const char* path, const struct stat& other)
 
 }  // namespace
 
-int run_recmake(int, char**)
+SrecReader::Result SrecReader::next(std::string_view& data)
 {
-    std::fputs("recmake version 2.0 - win32\n", stdout);
-    InFile in;
-    // TextLines applies the text-mode rules to the binary stream.
-    if (!open_or_report(in, "ADSP.OUT", FileMode::Binary, "fopen error - read\n")) return 1;
-    OutFile out;
-    if (!open_or_report(out, "ADSP.MSF", "fopen error - write\n")) return 1;
+    std::string_view line;
+    while (in_.next_line(line, kSrecMaxLine)) {
+        ++lineno_;
+        SrecLine rec = parse_srec_line(line);
+        if (rec.kind == SrecLine::Kind::Skip) continue;
+        if (rec.kind == SrecLine::Kind::Bad) {
+            problem_ = rec.problem;
+            return Result::Bad;
+        }
+        data = rec.data;
+        return Result::Data;
+    }
+    return Result::End;
+}
 
+int make_records(InFile& in, OutFile& out)
+{
     RecordMaker rec(out);
-    TextLines lines(in);
     unsigned long long lineno = 0;
     bool full = false;
     std::string_view line;
     for (;;) {
         // Most download files are one byte per line: "hh" CR LF.
-        const char* p = lines.pending_begin();
-        const char* e = lines.pending_end();
+        const char* p = in.pending_begin();
+        const char* e = in.pending_end();
         while (!full) {
             if (rec.empty() && e - p >= static_cast<std::ptrdiff_t>(4 * kRecordFill) && short_lines_for_record(p)) {
                 lineno += kRecordFill;
@@ -140,8 +149,8 @@ int run_recmake(int, char**)
                 break;
             }
         }
-        lines.skip_to(p);
-        if (full || !lines.next(line)) break;
+        in.skip_to(p);
+        if (full || !in.next_line(line)) break;
         ++lineno;
         if (line.size() % 2 != 0) {
             std::printf("ADSP.OUT line %llu: odd number of hex digits\n", lineno);
@@ -151,6 +160,7 @@ int run_recmake(int, char**)
             full = !rec.add(line.data() + at, std::min(kMaxPiece, line.size() - at));
         if (full) break;
     }
+    if (report_read_error(in, "ADSP.OUT")) return 1;  // the records written so far stay
     if (full || !rec.close()) {
         std::fputs("ADSP.OUT holds more than 16 MiB: S2 addresses end at FFFFFF\n", stdout);
         return 1;
@@ -163,30 +173,40 @@ int run_recmake(int, char**)
     return 0;
 }
 
+int run_recmake(int, char**)
+{
+    std::fputs("recmake version 2.0 - win32\n", stdout);
+    InFile in;
+    if (!open_or_report(in, "ADSP.OUT", FileMode::Text, "fopen error - read\n")) return 1;
+    OutFile out;
+    if (!open_or_report(out, "ADSP.MSF", "fopen error - write\n")) return 1;
+    return make_records(in, out);
+}
+
 namespace {
 
 // Copies the data of one S-record file into recjoin's output, renumbered from
 // `address` on. False when the tool must stop (the message is printed).
 bool join_file(InFile& in, const char* name, OutFile& out, std::uint32_t& address)
 {
-    TextLines lines(in, kSrecMaxLine);
-    unsigned long long lineno = 0;
-    std::string_view line;
-    while (lines.next(line)) {
-        ++lineno;
-        SrecLine rec = parse_srec_line(line);
-        if (rec.kind == SrecLine::Kind::Skip) continue;
-        if (rec.kind == SrecLine::Kind::Bad) {
-            std::printf("%s line %llu: %s\n", name, lineno, rec.problem);
+    SrecReader reader(in);
+    std::string_view data;
+    for (;;) {
+        switch (reader.next(data)) {
+        case SrecReader::Result::End:
+            return !report_read_error(in, name);
+        case SrecReader::Result::Bad:
+            std::printf("%s line %llu: %s\n", name, reader.lineno(), reader.problem());
+            return false;
+        case SrecReader::Result::Data:
+            break;
+        }
+        if (!srcflush(out, data, address)) {
+            std::printf("%s line %llu: more than 16 MiB of data: S2 addresses end at FFFFFF\n", name, reader.lineno());
             return false;
         }
-        if (!srcflush(out, rec.data, address)) {
-            std::printf("%s line %llu: more than 16 MiB of data: S2 addresses end at FFFFFF\n", name, lineno);
-            return false;
-        }
-        address += static_cast<std::uint32_t>(rec.data.size() / 2);
+        address += static_cast<std::uint32_t>(data.size() / 2);
     }
-    return true;
 }
 
 }  // namespace
@@ -210,8 +230,8 @@ int run_recjoin(int argc, char** argv)
 
     InFile first;
     InFile second;
-    if (!open_or_report(first, argv[1], FileMode::Binary, "fopen error - read file1\n")) return 1;
-    if (!open_or_report(second, argv[2], FileMode::Binary, "fopen error - read file2\n")) return 1;
+    if (!open_or_report(first, argv[1], FileMode::Text, "fopen error - read file1\n")) return 1;
+    if (!open_or_report(second, argv[2], FileMode::Text, "fopen error - read file2\n")) return 1;
     // Opening the output empties it: were it one of the inputs, that input's
     // data would be lost before it is read.
     for (int i = 1; i <= 2; ++i) {
@@ -241,24 +261,20 @@ int run_recraw(int, char**)
 {
     std::fputs("S-record to binary conversion - win32\n", stdout);
     InFile in;
-    if (!open_or_report(in, "input.msf", FileMode::Binary, "fopen error 1\n")) return 1;
+    if (!open_or_report(in, "input.msf", FileMode::Text, "fopen error 1\n")) return 1;
     OutFile out;
     if (!open_or_report(out, "out.dat", "fopen error 3\n")) return 1;
 
-    TextLines lines(in, kSrecMaxLine);
-    unsigned long long lineno = 0;
+    SrecReader reader(in);
     std::size_t skipped = 0;  // counted over the whole file
-    std::string_view line;
-    while (lines.next(line)) {
-        ++lineno;
-        SrecLine rec = parse_srec_line(line);
-        if (rec.kind == SrecLine::Kind::Skip) continue;
-        if (rec.kind == SrecLine::Kind::Bad) {
-            std::printf("input.msf line %llu: %s\n", lineno, rec.problem);
+    std::string_view data;
+    for (SrecReader::Result r; (r = reader.next(data)) != SrecReader::Result::End;) {
+        if (r == SrecReader::Result::Bad) {
+            std::printf("input.msf line %llu: %s\n", reader.lineno(), reader.problem());
             return 1;
         }
-        const char* d = rec.data.data();
-        std::size_t n = rec.data.size() / 2;
+        const char* d = data.data();
+        std::size_t n = data.size() / 2;
         std::size_t i = 0;
         if (skipped < kRawSkip) {
             i = std::min(n, kRawSkip - skipped);
@@ -268,6 +284,7 @@ int run_recraw(int, char**)
         for (std::size_t k = i; k < n; ++k) *o++ = getspair(d[2 * k], d[2 * k + 1]);
         out.commit(n - i);
     }
+    if (report_read_error(in, "input.msf")) return 1;  // the bytes written so far stay
     if (!out.close()) {
         std::fputs("write error on out.dat\n", stdout);
         return 1;

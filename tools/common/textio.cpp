@@ -10,8 +10,7 @@
 namespace ziv {
 
 namespace {
-constexpr std::size_t kInSize = 1 << 18;
-constexpr unsigned char kCtrlZ = 0x1A;
+constexpr char kCtrlZ = 0x1A;
 
 bool write_all(int fd, const unsigned char* p, std::size_t n)
 {
@@ -28,188 +27,208 @@ bool write_all(int fd, const unsigned char* p, std::size_t n)
 }
 }  // namespace
 
+InFile::InFile(std::size_t block) : block_(std::max<std::size_t>(block, 1)) {}
+
 InFile::~InFile() { close(); }
 
 bool InFile::open(const char* path, FileMode mode)
 {
     close();
-    fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) return false;
+    failed_ = false;
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
     struct stat st;
-    if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {  // a folder is no input
-        ::close(fd_);
-        fd_ = -1;
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {  // a folder is no input
+        ::close(fd);
         return false;
     }
-    mode_ = mode;
-    at_end_ = false;
-    held_cr_ = false;
-    pos_ = end_ = 0;
-    if (!buf_) buf_.reset(new unsigned char[kInSize + 1]);
+    fd_ = fd;
+    start(mode);
     return true;
+}
+
+void InFile::open_memory(std::string_view bytes, FileMode mode)
+{
+    close();
+    failed_ = false;
+    in_memory_ = true;
+    memory_ = bytes;
+    memory_pos_ = 0;
+    start(mode);
+}
+
+void InFile::start(FileMode mode)
+{
+    text_ = mode == FileMode::Text;
+    at_end_ = false;
+    if (!buf_) {
+        cap_ = block_;
+        buf_.reset(new char[cap_]);
+    }
+    pos_ = end_ = buf_.get();
 }
 
 void InFile::close()
 {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    pos_ = end_ = 0;
+    in_memory_ = false;
+    memory_ = {};
+    pos_ = end_ = buf_.get();
     at_end_ = true;
 }
 
 std::int64_t InFile::remaining_binary_size() const
 {
-    if (fd_ < 0 || mode_ != FileMode::Binary) return -1;
+    if (text_ || (fd_ < 0 && !in_memory_)) return -1;
+    const auto buffered = static_cast<std::int64_t>(end_ - pos_);
+    if (in_memory_) return static_cast<std::int64_t>(memory_.size() - memory_pos_) + buffered;
     struct stat st;
     if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
     off_t here = ::lseek(fd_, 0, SEEK_CUR);
     if (here < 0) return -1;
-    return static_cast<std::int64_t>(st.st_size - here) + static_cast<std::int64_t>(end_ - pos_);
+    return static_cast<std::int64_t>(st.st_size - here) + buffered;
 }
 
-// Refills the buffer; false when the input is exhausted.
-bool InFile::fill()
+// Up to n bytes (at most a block) from the file or memory; 0 at the end. A
+// failed read is remembered and ends the input like the end of the file.
+std::size_t InFile::read_source(char* to, std::size_t n)
 {
-    pos_ = end_ = 0;
-    while (!at_end_ && end_ == 0) {
-        // A CR held back from the last block goes first, so that it can meet
-        // the LF at the start of this one.
-        std::size_t start = 0;
-        if (held_cr_) {
-            buf_[0] = '\r';
-            start = 1;
-            held_cr_ = false;
+    n = std::min(n, block_);
+    if (in_memory_) {
+        std::size_t k = std::min(n, memory_.size() - memory_pos_);
+        std::memcpy(to, memory_.data() + memory_pos_, k);
+        memory_pos_ += k;
+        return k;
+    }
+    if (fd_ < 0) return 0;
+    for (;;) {
+        ssize_t got = ::read(fd_, to, n);
+        if (got >= 0) return static_cast<std::size_t>(got);
+        if (errno != EINTR) {
+            failed_ = true;
+            return 0;
         }
-        ssize_t got;
-        do {
-            got = ::read(fd_, buf_.get() + start, kInSize - start);
-        } while (got < 0 && errno == EINTR);
-        if (got <= 0) {
-            at_end_ = true;  // end of file, or a read error taken as the end
-            end_ = start;    // a held CR at the very end is an ordinary byte
-            break;
-        }
-        std::size_t n = start + static_cast<std::size_t>(got);
-        if (mode_ == FileMode::Binary) {
-            end_ = n;
-            break;
-        }
-        // Text mode: stop at 0x1A, drop the CR of each CR LF pair.
-        unsigned char* b = buf_.get();
-        if (void* z = std::memchr(b, kCtrlZ, n)) {
-            n = static_cast<std::size_t>(static_cast<unsigned char*>(z) - b);
+    }
+}
+
+// Appends what the source gives next (at most `space` bytes) behind end_. In
+// text mode a byte 0x1A ends the input here, the one place that rule lives.
+// False when nothing came: the input is at its end.
+bool InFile::take_more(std::size_t space)
+{
+    if (at_end_) return false;
+    std::size_t got = read_source(end_, space);
+    if (got == 0) {
+        at_end_ = true;
+        return false;
+    }
+    if (text_) {
+        if (void* z = std::memchr(end_, kCtrlZ, got)) {
+            got = static_cast<std::size_t>(static_cast<char*>(z) - end_);
             at_end_ = true;
         }
-        if (!at_end_ && b[n - 1] == '\r') {
-            held_cr_ = true;  // its fate depends on the next byte
-            --n;
-        }
-        // Text read as a byte stream (ASCII.INP) has lines of some length:
-        // jump from CR to CR and move the stretches between them.
-        std::size_t out = 0;
-        std::size_t in = 0;
-        while (in < n) {
-            auto* cr = static_cast<unsigned char*>(std::memchr(b + in, '\r', n - in));
-            std::size_t stop = cr ? static_cast<std::size_t>(cr - b) : n;
-            if (out != in) std::memmove(b + out, b + in, stop - in);
-            out += stop - in;
-            in = stop;
-            if (!cr) break;
-            if (in + 1 < n && b[in + 1] == '\n') {
-                ++in;  // CR LF -> LF: the LF is moved with the next stretch
-            } else {
-                b[out++] = '\r';  // a lone CR is an ordinary byte
-                ++in;
-            }
-        }
-        end_ = out;
     }
-    return end_ > 0;
+    end_ += got;
+    return got > 0;
+}
+
+// Moves the bytes not yet taken to the front of the buffer, which grows when
+// they fill it, and reads more behind them. False at the end of the input.
+bool InFile::refill()
+{
+    if (at_end_) return false;
+    const std::size_t keep = static_cast<std::size_t>(end_ - pos_);
+    if (keep == cap_) {
+        std::unique_ptr<char[]> bigger(new char[2 * cap_]);
+        std::memcpy(bigger.get(), pos_, keep);
+        buf_ = std::move(bigger);
+        cap_ *= 2;
+    } else if (keep > 0) {
+        std::memmove(buf_.get(), pos_, keep);
+    }
+    pos_ = buf_.get();
+    end_ = pos_ + keep;
+    return take_more(cap_ - keep);
 }
 
 std::size_t InFile::read(unsigned char* dst, std::size_t n)
 {
     std::size_t done = 0;
     while (done < n) {
-        if (pos_ == end_ && !fill()) break;
-        std::size_t k = std::min(n - done, end_ - pos_);
-        std::memcpy(dst + done, buf_.get() + pos_, k);
-        pos_ += k;
-        done += k;
+        // In text mode a CR as the last byte buffered may be the first half of
+        // a CR LF pair: it waits for the next byte unless the input is over.
+        const bool held = text_ && !at_end_ && end_ > pos_ && end_[-1] == '\r';
+        const char* lim = end_ - (held ? 1 : 0);
+        if (pos_ == lim) {
+            // At the end a held CR is an ordinary byte: the next round takes it.
+            if (!refill() && pos_ == end_) break;
+            continue;
+        }
+        const char* p = pos_;
+        while (done < n && p < lim) {
+            const char* stop = p + std::min<std::size_t>(n - done, static_cast<std::size_t>(lim - p));
+            const char* cr = text_ ? static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(stop - p)))
+                                   : nullptr;
+            const std::size_t k = static_cast<std::size_t>((cr ? cr : stop) - p);
+            std::memcpy(dst + done, p, k);
+            done += k;
+            p += k;
+            if (!cr) break;
+            if (p + 1 < end_ && p[1] == '\n') {
+                ++p;  // CR LF -> LF: the LF goes with the next stretch
+            } else {
+                dst[done++] = '\r';  // a lone CR is an ordinary byte
+                ++p;
+            }
+        }
+        pos_ += p - pos_;
     }
     return done;
 }
 
-TextLines::TextLines(InFile& in, std::size_t max_line, std::size_t block)
-    : in_(in), max_line_(max_line), buf_(std::max(block, max_line + 2))
+bool InFile::next_line_slow(std::string_view& line, std::size_t max_line)
 {
-    pos_ = end_ = buf_.data();
-}
-
-// Reads into buf_ from offset `from` to its end; returns the bytes taken in.
-// Text mode ends the input at 0x1A.
-std::size_t TextLines::read_block(std::size_t from)
-{
-    if (at_end_) return 0;
-    std::size_t want = buf_.size() - from;
-    std::size_t got = in_.read(reinterpret_cast<unsigned char*>(buf_.data() + from), want);
-    if (got < want) at_end_ = true;
-    if (void* z = std::memchr(buf_.data() + from, kCtrlZ, got)) {
-        got = static_cast<std::size_t>(static_cast<char*>(z) - (buf_.data() + from));
-        at_end_ = true;
-    }
-    return got;
-}
-
-bool TextLines::next_slow(std::string_view& line)
-{
-    // Nothing from pos_ to end_ holds a line end: keep it and read on.
+    // Nothing from pos_ to end_ holds a line feed: keep it and read on.
     for (;;) {
-        std::size_t keep = static_cast<std::size_t>(end_ - pos_);
-        if (max_line_ > 0 && keep > max_line_) return next_overlong(line);
-        if (at_end_) {
+        const std::size_t keep = static_cast<std::size_t>(end_ - pos_);
+        // A CR at the end may be the first half of the line end: it is no
+        // character of the line until the next byte shows.
+        const bool open_cr = text_ && !at_end_ && keep > 0 && end_[-1] == '\r';
+        if (max_line > 0 && keep - (open_cr ? 1 : 0) > max_line) return pass_over_long_line(line, max_line);
+        if (!refill()) {
             pos_ = end_;  // a last line without a line end is not read
             return false;
         }
-        if (keep == buf_.size()) {
-            std::size_t off = static_cast<std::size_t>(pos_ - buf_.data());
-            buf_.resize(buf_.size() * 2);  // a line longer than the block
-            pos_ = buf_.data() + off;
-        }
-        std::memmove(buf_.data(), pos_, keep);
-        std::size_t got = read_block(keep);
-        pos_ = buf_.data();
-        end_ = pos_ + keep + got;
-        const char* nl = static_cast<const char*>(std::memchr(pos_ + keep, '\n', got));
-        if (nl) {
-            std::size_t k = static_cast<std::size_t>(nl - pos_);
-            if (k > 0 && pos_[k - 1] == '\r') --k;
-            line = std::string_view(pos_, k);
-            pos_ = nl + 1;
+        const char* from = pos_ + keep;
+        if (const char* nl = static_cast<const char*>(std::memchr(from, '\n', static_cast<std::size_t>(end_ - from)))) {
+            take_line(nl, line);
             return true;
         }
     }
 }
 
-bool TextLines::next_overlong(std::string_view& line)
+// Hands out the first max_line + 1 characters of a line longer than max_line,
+// enough to see that it is too long, and passes over the rest up to its line
+// end, so that memory stays bounded whatever the input.
+bool InFile::pass_over_long_line(std::string_view& line, std::size_t max_line)
 {
-    // Keep the first max_line + 1 characters, which are enough to see that the
-    // line is too long, and pass over the rest up to its line end.
-    std::size_t keep = max_line_ + 1;
-    std::memmove(buf_.data(), pos_, keep);
+    const std::size_t keep = max_line + 1;
+    std::memmove(buf_.get(), pos_, keep);
+    if (cap_ == keep) {  // room to read behind the kept characters
+        std::unique_ptr<char[]> bigger(new char[2 * cap_]);
+        std::memcpy(bigger.get(), buf_.get(), keep);
+        buf_ = std::move(bigger);
+        cap_ *= 2;
+    }
+    char* from = buf_.get() + keep;
     for (;;) {
-        std::size_t got = read_block(keep);
-        const char* from = buf_.data() + keep;
-        pos_ = buf_.data() + keep;  // nothing buffered while passing over
-        end_ = pos_ + got;
-        if (const char* nl = static_cast<const char*>(std::memchr(from, '\n', got))) {
-            line = std::string_view(buf_.data(), keep);
-            pos_ = nl + 1;
+        pos_ = end_ = from;  // nothing buffered while passing over
+        if (!take_more(cap_ - keep)) return false;
+        if (const char* nl = static_cast<const char*>(std::memchr(from, '\n', static_cast<std::size_t>(end_ - from)))) {
+            line = std::string_view(buf_.get(), keep);
+            pos_ += (nl - pos_) + 1;
             return true;
-        }
-        if (at_end_) {
-            pos_ = end_;
-            return false;
         }
     }
 }
@@ -226,6 +245,13 @@ bool open_or_report(OutFile& out, const char* path, const char* message)
     if (out.open(path)) return true;
     std::fputs(message, stdout);
     return false;
+}
+
+bool report_read_error(const InFile& in, const char* name)
+{
+    if (!in.failed()) return false;
+    std::printf("read error on %s\n", name);
+    return true;
 }
 
 OutFile::~OutFile() { close(); }

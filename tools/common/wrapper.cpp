@@ -65,6 +65,7 @@ int run_wrapper(const WrapperTool& tool, int argc, char** argv)
     // Counted before ADSP.OUT is opened, so that an input whose length does not
     // fit the 32-bit length field leaves an existing download file untouched.
     std::uint64_t length = count_input(in);
+    if (report_read_error(in, tool.input)) return 1;
     in.close();
     if (length > kMaxLength) {
         std::printf("%s is too large: a download file holds less than 4 GiB\n", tool.input);
@@ -91,6 +92,11 @@ int run_wrapper(const WrapperTool& tool, int argc, char** argv)
         copied += n;
     }
     bool changed = copied != length || in.getc() != -1;
+    if (in.failed()) {
+        out.close();  // what was written stays, without an end line
+        report_read_error(in, tool.input);
+        return 1;
+    }
     w.end_line();
     if (!out.close()) {
         std::printf("write error on %s\n", kDownloadFile);
