@@ -1,10 +1,12 @@
 // How `convert` cuts ADSP.EXE into modules, and what it refuses.
+#include "srec_testing.h"
 #include "workdir.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using ziv::test::WorkDir;
 
@@ -64,6 +66,9 @@ TEST(Convert, ModuleRules)
          "000000000100000000\n0001\n55\n"},
         {"the last module is closed without a trailing line", "@PA\n0000\n0001\n0002\nend\n", 1,
          "000000000100000000\n0001\n0002\n55\n"},
+        {"the most negative 32-bit address", "@PA\n80000000\n0001\nend\n\n", 1, "000000000180000000\n0001\n55\n"},
+        {"blocks join across the sign of the address", "@PA\n7fffffff\n0001\nend\n@PA\n80000000\n0002\nend\n\n", 1,
+         "00000000027fffffff\n0001\n0002\n55\n"},
     };
     for (const auto& c : cases) {
         WorkDir dir;
@@ -141,6 +146,31 @@ TEST(Convert, RefusesInputWithoutSettledMeaning)
         EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
         EXPECT_EQ(r.out.find("number of modules"), std::string::npos) << r.out;
         EXPECT_EQ(dir.read("ADSP.OUT"), "");
+    }
+}
+
+// A scratch file that takes no data is a failure: ADSP.OUT never gets more
+// than the counted words, whether they went through the file or not. The file
+// size limit stops a tool that would copy the device's zeros for ever.
+TEST(Convert, ScratchFileThatCannotBeWritten)
+{
+    std::string big = "@PA\n000000\n";  // more words than the scratch buffer holds
+    for (int i = 0; i < 200000; ++i) big += "123456\n";
+    const std::string two_blocks = "end\n@DA\n0100\n0007\nend\n\n";
+    const std::string cases[] = {"@PA\n0000\n0001\n" + two_blocks, big + two_blocks};
+    for (const auto& exe : cases) {
+        WorkDir good;
+        good.write("ADSP.EXE", crlf(exe));
+        ASSERT_EQ(good.run("convert", {"t"}).status, 0);
+        WorkDir dir;
+        dir.write("ADSP.EXE", crlf(exe));
+        ASSERT_EQ(::symlink("/dev/full", dir.file("ADSP.TMP").c_str()), 0);
+        auto r = srectest::shell(dir, "ulimit -f 100000; " + ziv::test::bin_path("convert") + " t");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, kBanner + "number of modules: 2\nwrite error on ADSP.TMP\n");
+        const std::string complete = good.read("ADSP.OUT");
+        const std::string out = dir.read("ADSP.OUT");
+        EXPECT_EQ(complete.compare(0, out.size(), out), 0) << "ADSP.OUT is not the start of the complete file";
     }
 }
 

@@ -3,6 +3,7 @@
 // through convf, so they apply the same rules and agree on the module count.
 #include "converters.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -15,10 +16,15 @@ namespace {
 constexpr const char* kExeFile = "ADSP.EXE";
 constexpr const char* kTmpFile = "ADSP.TMP";
 
-// The pass counters are 32-bit signed values that wrap like the machine's.
+// The pass counters are 32-bit signed values that wrap like the machine's,
+// whatever an address line holds (80000000 is the most negative of them).
 std::int32_t add32(std::int32_t a, std::int32_t b)
 {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+std::int32_t sub32(std::int32_t a, std::int32_t b)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
 }
 
 // Reads a leading hex number (blanks and a 0x prefix allowed before it) into
@@ -47,7 +53,7 @@ struct Refusal {
     const char* what = nullptr;
 };
 
-enum class Failure { None, Refused, ExeRead, TmpReopen, Write };
+enum class Failure { None, Refused, ExeRead, TmpReopen, TmpWrite, TmpRead, Write };
 
 class Pass {
 public:
@@ -57,7 +63,8 @@ public:
     const Refusal& refusal() const { return refusal_; }
 
 private:
-    bool close_module(char type, std::int32_t length, std::int32_t start, bool at_end);
+    Failure close_module(char type, std::int32_t length, std::int32_t start, bool at_end);
+    Failure copy_words_back(std::uint64_t size);
 
     int mode_;
     InFile& exe_;
@@ -67,7 +74,24 @@ private:
     Refusal refusal_;
 };
 
-bool Pass::close_module(char type, std::int32_t length, std::int32_t start, bool at_end)
+// Copies the `size` bytes just written to ADSP.TMP from the file into ADSP.OUT:
+// exactly those, so that ADSP.OUT never holds more than the module's words,
+// whatever ADSP.TMP turned out to be.
+Failure Pass::copy_words_back(std::uint64_t size)
+{
+    InFile words;
+    if (!words.open(tmp_.path().c_str(), FileMode::Binary)) return Failure::TmpReopen;
+    unsigned char buf[1 << 16];
+    while (size > 0) {
+        std::size_t n = words.read(buf, static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buf, size)));
+        if (n == 0) return Failure::TmpRead;  // a read error, or fewer bytes than were written
+        out_.write(buf, n);
+        size -= n;
+    }
+    return Failure::None;
+}
+
+Failure Pass::close_module(char type, std::int32_t length, std::int32_t start, bool at_end)
 {
     w_.module_record(type == 'P' ? 0x00 : 0x01, static_cast<std::uint32_t>(length), static_cast<std::uint32_t>(start));
     // The module's words wait in ADSP.TMP. While they still fit its buffer
@@ -77,19 +101,16 @@ bool Pass::close_module(char type, std::int32_t length, std::int32_t start, bool
         if (!at_end) tmp_.drop_pending();
         if (at_end) {
             w_.end_line();
-            return true;  // the caller closes ADSP.TMP, which keeps the last module
+            return Failure::None;  // the caller closes ADSP.TMP, which keeps the last module
         }
     } else {
-        tmp_.close();
-        InFile words;
-        if (!words.open(kTmpFile, FileMode::Binary)) return false;
-        unsigned char buf[1 << 16];
-        while (std::size_t n = words.read(buf, sizeof buf)) out_.write(buf, n);
-        words.close();
+        const std::uint64_t size = tmp_.size();
+        if (!tmp_.close()) return Failure::TmpWrite;
+        if (Failure f = copy_words_back(size); f != Failure::None) return f;
     }
     w_.end_line();
-    if (!at_end && !tmp_.open(kTmpFile)) return false;
-    return true;
+    if (!at_end && !tmp_.reopen()) return Failure::TmpReopen;
+    return Failure::None;
 }
 
 Failure Pass::run(std::int32_t& nmod_out)
@@ -130,15 +151,18 @@ Failure Pass::run(std::int32_t& nmod_out)
         }
         if (count == 1) {
             if (!parse_hex(buf, value)) return refuse("address line is not a hex number");
-            if (add32(addr, lastcount - 3) == value && type == lasttype) {
+            const std::int32_t end = add32(addr, sub32(lastcount, 3));
+            if (end == value && type == lasttype) {
                 addr = value;
             } else {
-                addr = add32(addr, lastcount - 3);
-                std::int32_t length = add32(addr, -start);
+                addr = end;
+                std::int32_t length = sub32(addr, start);
                 if (length > 0) {
                     if (nmod == 0xFFFF) return refuse("more than 65535 modules");
                     ++nmod;
-                    if (writing && !close_module(lasttype, length, start, false)) return Failure::TmpReopen;
+                    if (writing) {
+                        if (Failure f = close_module(lasttype, length, start, false); f != Failure::None) return f;
+                    }
                 }
                 addr = start = value;
             }
@@ -164,11 +188,12 @@ Failure Pass::run(std::int32_t& nmod_out)
     if (!seen_block) return refuse("no block line (@P or @D) in the file");
     if (nmod == 0xFFFF) return refuse("more than 65535 modules");
     ++nmod;
-    addr = add32(addr, count - 3);
+    addr = add32(addr, sub32(count, 3));
     if (writing) {
-        if (!close_module(type, add32(addr, -start), start, true)) return Failure::TmpReopen;
-        bool ok = tmp_.close();
-        if (!out_.close() || !ok) return Failure::Write;
+        if (Failure f = close_module(type, sub32(addr, start), start, true); f != Failure::None) return f;
+        const bool tmp_ok = tmp_.close();
+        if (!out_.close()) return Failure::Write;
+        if (!tmp_ok) return Failure::TmpWrite;
     }
     nmod_out = nmod;
     return Failure::None;
@@ -203,6 +228,12 @@ int report(Failure failure, const Pass& pass)
         return 1;
     case Failure::TmpReopen:
         std::fputs("fopen error 2\n", stdout);
+        return 1;
+    case Failure::TmpWrite:
+        std::printf("write error on %s\n", kTmpFile);
+        return 1;
+    case Failure::TmpRead:
+        std::printf("read error on %s\n", kTmpFile);
         return 1;
     case Failure::Write:
         std::printf("write error on %s\n", kDownloadFile);

@@ -33,8 +33,8 @@ int run_convert(int argc, char** argv);
 // One pass of `convert` over ADSP.EXE (`exe`, open in text mode). Mode 0 counts
 // the modules and writes nothing. Mode 1 writes each module behind the header
 // and name lines already in `out`, gathering its words in `tmp` (ADSP.TMP, open
-// and empty; emptied again after each module by opening that name in the
-// working directory once more), and closes both. Prints what stops it and returns the exit status, 0 when the
+// and empty; emptied again after each module by opening its path once more),
+// and closes both. Prints what stops it and returns the exit status, 0 when the
 // pass went through; `nmod` then holds the module count.
 int convf(int mode, InFile& exe, OutFile& out, OutFile& tmp, std::int32_t& nmod);
 

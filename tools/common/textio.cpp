@@ -259,14 +259,18 @@ OutFile::~OutFile() { close(); }
 bool OutFile::open(const char* path)
 {
     close();
+    if (path != path_.c_str()) path_ = path;
     fd_ = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd_ < 0) return false;
     failed_ = false;
     written_through_ = false;
     used_ = 0;
+    flushed_ = 0;
     if (!buf_) buf_.reset(new unsigned char[kSize]);
     return true;
 }
+
+bool OutFile::reopen() { return open(path_.c_str()); }
 
 bool OutFile::flush()
 {
@@ -274,6 +278,7 @@ bool OutFile::flush()
     if (used_ > 0) {
         written_through_ = true;
         if (!failed_ && !write_all(fd_, buf_.get(), used_)) failed_ = true;
+        flushed_ += used_;
     }
     used_ = 0;
     return !failed_;
@@ -294,6 +299,7 @@ void OutFile::write_slow(const void* data, std::size_t n)
     if (n >= kSize) {
         written_through_ = true;
         if (!failed_ && !write_all(fd_, static_cast<const unsigned char*>(data), n)) failed_ = true;
+        flushed_ += n;
         return;
     }
     std::memcpy(buf_.get(), data, n);

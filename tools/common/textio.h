@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace ziv {
@@ -137,10 +138,15 @@ public:
 
     // Creates or empties the file. False when it cannot be opened.
     bool open(const char* path);
-
+    // Opens the file of the last open() again, which empties it.
+    bool reopen();
+    const std::string& path() const { return path_; }
     // Writes what is buffered and closes; false if any write failed.
     bool close();
     bool flush();
+
+    // Bytes written since the file was opened, buffered ones included.
+    std::uint64_t size() const { return flushed_ + used_; }
 
     // A scratch file that never outgrew the buffer can be read back from
     // memory: written_through() is false and pending() holds everything.
@@ -178,11 +184,13 @@ public:
 private:
     void write_slow(const void* data, std::size_t n);
 
+    std::string path_;
     int fd_ = -1;
     bool failed_ = false;
     bool written_through_ = false;
     std::unique_ptr<unsigned char[]> buf_;
     std::size_t used_ = 0;
+    std::uint64_t flushed_ = 0;
 };
 
 // Opening as the tools do it: when the file cannot be opened, `message` (a
