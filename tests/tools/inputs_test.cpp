@@ -1,6 +1,6 @@
 // What every tool does with an input it cannot read as usual: a line end on a
-// block boundary, a read error. Also the tools' cores run on memory with small
-// blocks.
+// block boundary, a read error, a pipe, an output that is the input. Also the
+// tools' cores run on memory with small blocks.
 #include "converters.h"
 #include "srec.h"
 #include "srec_testing.h"
@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using srectest::crlf;
@@ -54,6 +55,60 @@ TEST(ToolInputs, ReadErrorIsReported)
         EXPECT_EQ(r.status, 1) << t.name;
         const std::string message = std::string("read error on ") + t.input + "\n";
         EXPECT_EQ(r.out.substr(r.out.size() - std::min(r.out.size(), message.size())), message) << r.out;
+    }
+}
+
+// The converters read their input twice; a pipe cannot be, and waiting for it
+// to be opened again would never end.
+TEST(ToolInputs, PipeAsInputOfAConverterIsRefusedAtOnce)
+{
+    const Tool tools[] = {{"convert", "ADSP.EXE", {}}, {"exewrap", "EXEC.OUT", {}}, {"packwrap", "BINARY.DAT", {}},
+                          {"binload", "BINARY.DAT", {}}, {"txtload", "ASCII.INP", {}}, {"picload", "BINARY.DAT", {}}};
+    for (const auto& t : tools) {
+        WorkDir dir;
+        ASSERT_EQ(::mkfifo(dir.file(t.input).c_str(), 0600), 0);
+        dir.write("ADSP.OUT", "keep me");
+        auto r = srectest::shell(dir, "timeout 10 " + bin_path(t.name) + " t");
+        EXPECT_EQ(r.status, 1) << t.name;
+        EXPECT_NE(r.out.find(std::string(t.input) + " is not a regular file: a pipe or device cannot be read twice\n"),
+                  std::string::npos)
+            << r.out;
+        EXPECT_EQ(dir.read("ADSP.OUT"), "keep me") << t.name;
+        EXPECT_FALSE(dir.exists("ADSP.TMP")) << t.name;
+    }
+}
+
+// An output that is a link to the input is refused before it empties the input.
+TEST(ToolInputs, OutputThatIsTheInputIsRefused)
+{
+    struct Case {
+        Tool tool;
+        const char* output;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"recmake", "ADSP.OUT", {}}, "ADSP.MSF", "ADSP.MSF is ADSP.OUT"},
+        {{"recraw", "input.msf", {}}, "out.dat", "out.dat is input.msf"},
+        {{"binload", "BINARY.DAT", {"t"}}, "ADSP.OUT", "ADSP.OUT is BINARY.DAT"},
+        {{"convert", "ADSP.EXE", {"t"}}, "ADSP.OUT", "ADSP.OUT is ADSP.EXE"},
+        {{"convert", "ADSP.EXE", {"t"}}, "ADSP.TMP", "ADSP.TMP is ADSP.EXE"},
+    };
+    const std::string content = "@PA\r\n0000\r\n0001\r\nend\r\n";
+    for (const auto& c : cases) {
+        for (bool hard : {true, false}) {
+            WorkDir dir;
+            dir.write(c.tool.input, content);
+            if (hard)
+                std::filesystem::create_hard_link(dir.file(c.tool.input), dir.file(c.output));
+            else
+                std::filesystem::create_symlink(c.tool.input, dir.file(c.output));
+            auto r = dir.run(c.tool.name, c.tool.args);
+            EXPECT_EQ(r.status, 1) << c.tool.name;
+            EXPECT_NE(r.out.find(std::string(c.message) + ": it would be emptied before it is read\n"),
+                      std::string::npos)
+                << r.out;
+            EXPECT_EQ(dir.read(c.tool.input), content) << c.tool.name;
+        }
     }
 }
 

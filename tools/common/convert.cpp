@@ -208,7 +208,11 @@ struct Files {
 // Opens the three files in their fixed order; returns 0 or the exit status.
 int open_files(Files& f)
 {
-    if (!open_or_report(f.exe, kExeFile, FileMode::Text, "fopen error 1\n")) return 1;
+    // Read twice, so it must be a file that can be opened again.
+    if (!open_or_report(f.exe, kExeFile, FileMode::Text, "fopen error 1\n", InputKind::RegularFile)) return 1;
+    if (output_is_input(kTmpFile, f.exe, kTmpFile, kExeFile) ||
+        output_is_input(kDownloadFile, f.exe, kDownloadFile, kExeFile))
+        return 1;
     if (!open_or_report(f.tmp, kTmpFile, "fopen error 2\n")) return 2;
     if (!open_or_report(f.out, kDownloadFile, "fopen error 3\n")) return 3;
     return 0;

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -100,13 +99,6 @@ inline bool short_lines_for_record(const char* p)
 #endif
 }
 
-// True when the path names the same file as `other` (both exist).
-bool same_file(const char* path, const struct stat& other)
-{
-    struct stat st;
-    return ::stat(path, &st) == 0 && st.st_dev == other.st_dev && st.st_ino == other.st_ino;
-}
-
 }  // namespace
 
 SrecReader::Result SrecReader::next(std::string_view& data)
@@ -178,6 +170,7 @@ int run_recmake(int, char**)
     std::fputs("recmake version 2.0 - win32\n", stdout);
     InFile in;
     if (!open_or_report(in, "ADSP.OUT", FileMode::Text, "fopen error - read\n")) return 1;
+    if (output_is_input("ADSP.MSF", in, "ADSP.MSF", "ADSP.OUT")) return 1;
     OutFile out;
     if (!open_or_report(out, "ADSP.MSF", "fopen error - write\n")) return 1;
     return make_records(in, out);
@@ -232,15 +225,9 @@ int run_recjoin(int argc, char** argv)
     InFile second;
     if (!open_or_report(first, argv[1], FileMode::Text, "fopen error - read file1\n")) return 1;
     if (!open_or_report(second, argv[2], FileMode::Text, "fopen error - read file2\n")) return 1;
-    // Opening the output empties it: were it one of the inputs, that input's
-    // data would be lost before it is read.
-    for (int i = 1; i <= 2; ++i) {
-        struct stat st;
-        if (::stat(argv[i], &st) == 0 && same_file(argv[3], st)) {
-            std::printf("output file is file%d: it would be emptied before it is read\n", i);
-            return 1;
-        }
-    }
+    if (output_is_input(argv[3], first, "output file", "file1") ||
+        output_is_input(argv[3], second, "output file", "file2"))
+        return 1;
     OutFile out;
     if (!open_or_report(out, argv[3], "fopen error - write\n")) return 1;
 
@@ -262,6 +249,7 @@ int run_recraw(int, char**)
     std::fputs("S-record to binary conversion - win32\n", stdout);
     InFile in;
     if (!open_or_report(in, "input.msf", FileMode::Text, "fopen error 1\n")) return 1;
+    if (output_is_input("out.dat", in, "out.dat", "input.msf")) return 1;
     OutFile out;
     if (!open_or_report(out, "out.dat", "fopen error 3\n")) return 1;
 

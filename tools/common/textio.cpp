@@ -31,14 +31,20 @@ InFile::InFile(std::size_t block) : block_(std::max<std::size_t>(block, 1)) {}
 
 InFile::~InFile() { close(); }
 
-bool InFile::open(const char* path, FileMode mode)
+bool InFile::open(const char* path, FileMode mode, InputKind kind)
 {
     close();
     failed_ = false;
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    wrong_kind_ = false;
+    const bool regular_only = kind == InputKind::RegularFile;
+    // Without O_NONBLOCK, opening a pipe would wait for a writer before it
+    // could be refused. A regular file ignores the flag.
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC | (regular_only ? O_NONBLOCK : 0));
     if (fd < 0) return false;
     struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {  // a folder is no input
+    const bool known = ::fstat(fd, &st) == 0;
+    if ((known && S_ISDIR(st.st_mode)) || (regular_only && !(known && S_ISREG(st.st_mode)))) {
+        wrong_kind_ = regular_only && known && !S_ISDIR(st.st_mode);  // a folder is no input at all
         ::close(fd);
         return false;
     }
@@ -51,6 +57,7 @@ void InFile::open_memory(std::string_view bytes, FileMode mode)
 {
     close();
     failed_ = false;
+    wrong_kind_ = false;
     in_memory_ = true;
     memory_ = bytes;
     memory_pos_ = 0;
@@ -76,6 +83,14 @@ void InFile::close()
     memory_ = {};
     pos_ = end_ = buf_.get();
     at_end_ = true;
+}
+
+bool InFile::is_file(const char* path) const
+{
+    struct stat mine;
+    struct stat other;
+    return fd_ >= 0 && ::fstat(fd_, &mine) == 0 && ::stat(path, &other) == 0 && mine.st_dev == other.st_dev &&
+           mine.st_ino == other.st_ino;
 }
 
 std::int64_t InFile::remaining_binary_size() const
@@ -233,10 +248,14 @@ bool InFile::pass_over_long_line(std::string_view& line, std::size_t max_line)
     }
 }
 
-bool open_or_report(InFile& in, const char* path, FileMode mode, const char* message)
+bool open_or_report(InFile& in, const char* path, FileMode mode, const char* message, InputKind kind)
 {
-    if (in.open(path, mode)) return true;
-    std::fputs(message, stdout);
+    if (in.open(path, mode, kind)) return true;
+    if (in.wrong_kind()) {
+        std::printf("%s is not a regular file: a pipe or device cannot be read twice\n", path);
+    } else {
+        std::fputs(message, stdout);
+    }
     return false;
 }
 
@@ -245,6 +264,13 @@ bool open_or_report(OutFile& out, const char* path, const char* message)
     if (out.open(path)) return true;
     std::fputs(message, stdout);
     return false;
+}
+
+bool output_is_input(const char* output, const InFile& in, const char* output_label, const char* input_label)
+{
+    if (!in.is_file(output)) return false;
+    std::printf("%s is %s: it would be emptied before it is read\n", output_label, input_label);
+    return true;
 }
 
 bool report_read_error(const InFile& in, const char* name)

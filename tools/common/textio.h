@@ -20,6 +20,11 @@ namespace ziv {
 
 enum class FileMode { Text, Binary };
 
+// What an input must be. A tool that reads its input twice needs a regular
+// file: a pipe or a device gives its bytes only once, and a second opening of
+// a pipe would wait for ever for a writer.
+enum class InputKind { Any, RegularFile };
+
 class InFile {
 public:
     static constexpr std::size_t kBlock = 1 << 20;
@@ -30,15 +35,20 @@ public:
     InFile(const InFile&) = delete;
     InFile& operator=(const InFile&) = delete;
 
-    // False when the file cannot be opened for reading or is a folder.
-    bool open(const char* path, FileMode mode);
+    // False when the file cannot be opened for reading, is a folder, or is not
+    // of the kind asked for (wrong_kind() then says so). An input that must be
+    // a regular file is checked without waiting for a pipe's writer.
+    bool open(const char* path, FileMode mode, InputKind kind = InputKind::Any);
     // Reads `bytes` as if they were a file's; they must outlive the reading.
     void open_memory(std::string_view bytes, FileMode mode);
     void close();
 
+    bool wrong_kind() const { return wrong_kind_; }
     // True once a read failed (until the next open). The input ends there;
     // what was read before stays valid.
     bool failed() const { return failed_; }
+    // Whether `path` names the file being read.
+    bool is_file(const char* path) const;
 
     // --- as bytes -------------------------------------------------------------
 
@@ -123,6 +133,7 @@ private:
     bool text_ = false;
     bool at_end_ = true;     // nothing more will come from the source
     bool failed_ = false;
+    bool wrong_kind_ = false;
     std::unique_ptr<char[]> buf_;
     std::size_t cap_ = 0;
     char* pos_ = nullptr;    // [pos_, end_): buffered, not yet taken
@@ -195,9 +206,17 @@ private:
 
 // Opening as the tools do it: when the file cannot be opened, `message` (a
 // whole line, line end included) goes to standard output and the result is
-// false; the caller then ends with its exit status.
-bool open_or_report(InFile& in, const char* path, FileMode mode, const char* message);
+// false; the caller then ends with its exit status. An input of the wrong kind
+// is named instead: "<path> is not a regular file: ...".
+bool open_or_report(InFile& in, const char* path, FileMode mode, const char* message,
+                    InputKind kind = InputKind::Any);
 bool open_or_report(OutFile& out, const char* path, const char* message);
+
+// Opening an output empties it: were it the input, the input would be lost
+// before it is read. When `output` names the file `in` reads, prints
+// "<output_label> is <input_label>: it would be emptied before it is read"
+// and returns true; the caller then ends with exit status 1.
+bool output_is_input(const char* output, const InFile& in, const char* output_label, const char* input_label);
 
 // When a read of `in` failed, prints "read error on <name>" and returns true;
 // the caller then ends with exit status 1, keeping what it has written.

@@ -60,8 +60,10 @@ int run_wrapper(const WrapperTool& tool, int argc, char** argv)
     NameField name;
     if (!take_name_argument(argc, argv, "file name: %s\n", name)) return 0;
 
+    // Read twice (counted, then copied), so it must be a file that can be opened again.
     InFile in;
-    if (!open_or_report(in, tool.input, tool.mode, "fopen error 1\n")) return 1;
+    if (!open_or_report(in, tool.input, tool.mode, "fopen error 1\n", InputKind::RegularFile)) return 1;
+    if (output_is_input(kDownloadFile, in, kDownloadFile, tool.input)) return 1;
     // Counted before ADSP.OUT is opened, so that an input whose length does not
     // fit the 32-bit length field leaves an existing download file untouched.
     std::uint64_t length = count_input(in);
@@ -81,7 +83,7 @@ int run_wrapper(const WrapperTool& tool, int argc, char** argv)
     w.length_line(static_cast<std::uint32_t>(length));
 
     // The lines written so far stay when this fails (out closes on return).
-    if (!open_or_report(in, tool.input, tool.mode, "fopen error 1\n")) return 1;
+    if (!open_or_report(in, tool.input, tool.mode, "fopen error 1\n", InputKind::RegularFile)) return 1;
     std::vector<unsigned char> buf(kChunk);
     std::uint64_t copied = 0;
     while (copied < length) {
