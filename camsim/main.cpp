@@ -1,5 +1,6 @@
 // camsim: the simulated camera image server; runs until SIGINT or SIGTERM.
-#include "camserver.h"
+#include "options.h"
+#include "server.h"
 
 #include <csignal>
 #include <cstdio>
@@ -7,36 +8,28 @@
 
 int main(int argc, char** argv) {
     ziv::camsim::Options options;
-    std::string error;
-    bool help = false;
-    if (!ziv::camsim::parseArguments(argc, argv, options, error, help)) {
-        std::fprintf(stderr, "camsim: %s\n%s", error.c_str(), ziv::camsim::usageText());
-        return 2;
-    }
-    if (help) {
-        std::fputs(ziv::camsim::usageText(), stdout);
-        return 0;
-    }
+    if (const auto status = ziv::camsim::command_line(options).parse_main(argc, argv)) return *status;
 
     // Block the stop signals in every thread; the main thread waits for them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
     ziv::camsim::Server server(options);
+    std::string error;
     if (!server.start(error)) {
         std::fprintf(stderr, "camsim: %s\n", error.c_str());
         return 1;
     }
-    std::printf("listening on %s:%d\n", options.bindAddress.c_str(), server.port());
+    std::printf("listening on %s:%d\n", options.bind_address.c_str(), server.port());
     std::printf("sensor %dx%d, %s\n", server.source().width(), server.source().height(),
-                options.imageFile.empty() ? "animated test pattern" : options.imageFile.c_str());
+                options.image_file.empty() ? "animated test pattern" : options.image_file.c_str());
     std::fflush(stdout);
 
     int signal = 0;
-    sigwait(&stopSignals, &signal);
+    sigwait(&stop_signals, &signal);
     server.stop();
     return 0;
 }

@@ -8,9 +8,9 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
+#include "cmdline.h"
 #include "zivcontrolctrl.h"
 
 namespace {
@@ -55,27 +55,27 @@ void print_preview(const CZiVControlCtrl& ctrl)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
     std::string host = "127.0.0.1";
     std::string bmp = "zivdemo.bmp";
-    long port = 0;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        std::string arg = argv[i];
-        if (arg == "--port") port = std::strtol(argv[i + 1], nullptr, 10);
-        else if (arg == "--host") host = argv[i + 1];
-        else if (arg == "--bmp") bmp = argv[i + 1];
-    }
-    if (port <= 0 || port > 65535) {
-        std::fprintf(stderr, "usage: zivdemo --port P [--host ADDRESS] [--bmp FILE]\n");
-        return 2;
-    }
+    int port = 0;
+    using namespace ziv::cmdline;
+    const CommandLine command_line{
+        .program = "zivdemo",
+        .options = {
+            {"--port", "P", "TCP port of the camera image server", integer(port, 1, 65535), true},
+            {"--host", "ADDRESS", "its address (default 127.0.0.1)", text(host)},
+            {"--bmp", "FILE", "where the single image is saved (default zivdemo.bmp)", text(bmp)},
+        },
+    };
+    if (const auto status = command_line.parse_main(argc, argv)) return *status;
+    QCoreApplication app(argc, argv);
 
     CZiVControlCtrl ctrl;
     ctrl.SetServer(host.c_str());
     ctrl.SetPort(static_cast<LONG>(port));
 
     // One image of 640 x 480 sensor pixels, every second pixel: 320 x 240.
-    std::printf("single image from %s:%ld, window 0,0 640x480, steps 2,2\n", host.c_str(), port);
+    std::printf("single image from %s:%d, window 0,0 640x480, steps 2,2\n", host.c_str(), port);
     auto t0 = std::chrono::steady_clock::now();
     ctrl.SetEventSink([&](DISPID, LONG status) {
         double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();

@@ -37,9 +37,8 @@ bool send_all(int fd, const void* data, size_t n) {
 
 int main(int argc, char** argv) {
     ziv::bench::ClientArgs args;
-    if (!ziv::bench::parse_client_args(argc, argv, args))
-        return fail("usage: bench_bare_client --port P [--host ADDR] --size WxH [--images N]");
-    const char* host = args.host;
+    if (const auto status = ziv::bench::parse_client_args("bench_bare_client", argc, argv, args)) return *status;
+    const char* host = args.host.c_str();
     const int port = args.port, width = args.width, height = args.height, images = args.images;
 
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);

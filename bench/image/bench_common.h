@@ -1,12 +1,14 @@
-// Small helpers shared by the image benchmarks.
+// Small helpers shared by the image benchmarks: timing and their command lines.
 #pragma once
+
+#include "cmdline.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace ziv::bench {
@@ -15,44 +17,52 @@ inline double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// "WxH" -> width, height; false when malformed.
-inline bool parse_size(const char* text, int& w, int& h) {
-    char tail = 0;
-    return std::sscanf(text, "%dx%d%c", &w, &h, &tail) == 2 && w > 0 && h > 0 && std::int64_t(w) * h < (1LL << 31) - 28;
+// --size WxH: an image whose reply still fits a signed 32-bit total length.
+inline cmdline::Option size_option(int& width, int& height) {
+    return {"--size", "WxH", "image size, steps 1",
+            cmdline::custom("WxH, each at least 1, fewer than 2^31 - 28 pixels",
+                            [&width, &height](const std::string& s) {
+                                std::int64_t w = 0, h = 0;
+                                if (!cmdline::parse_size(s, w, h) || w < 1 || h < 1 || w * h >= (1LL << 31) - 28)
+                                    return false;
+                                width = int(w);
+                                height = int(h);
+                                return true;
+                            }),
+            true};
 }
 
-inline bool parse_positive(const char* text, int& out) {
-    char* end = nullptr;
-    const long v = std::strtol(text, &end, 10);
-    if (!*text || *end || v <= 0 || v > 1000000000) return false;
-    out = int(v);
-    return true;
+inline cmdline::Option images_option(int& images, const char* help) {
+    return {"--images", "N", help, cmdline::integer(images, 1, 1000000000)};
 }
 
 // The command line both clients take:
 //   --port P [--host ADDR] --size WxH [--images N]
 // Without --images, about a second's worth at the loopback's speed.
 struct ClientArgs {
-    const char* host = "127.0.0.1";
+    std::string host = "127.0.0.1";
     int port = 0, width = 0, height = 0, images = 0;
 };
 
-// False (print the usage) when an argument is missing or malformed.
-inline bool parse_client_args(int argc, char** argv, ClientArgs& a) {
-    for (int i = 1; i < argc; i += 2) {
-        if (i + 1 >= argc) return false;
-        const std::string arg = argv[i];
-        bool ok = true;
-        if (arg == "--host") a.host = argv[i + 1];
-        else if (arg == "--port") ok = parse_positive(argv[i + 1], a.port) && a.port < 65536;
-        else if (arg == "--size") ok = parse_size(argv[i + 1], a.width, a.height);
-        else if (arg == "--images") ok = parse_positive(argv[i + 1], a.images);
-        else ok = false;
-        if (!ok) return false;
-    }
-    if (a.port == 0 || a.width == 0) return false;
+inline cmdline::CommandLine client_command_line(const char* program, ClientArgs& a) {
+    return cmdline::CommandLine{
+        .program = program,
+        .options =
+            {
+                {"--port", "P", "TCP port of camsim", cmdline::integer(a.port, 1, 65535), true},
+                {"--host", "ADDR", "its IPv4 address (default 127.0.0.1)", cmdline::text(a.host)},
+                size_option(a.width, a.height),
+                images_option(a.images, "images to time (default: about 3 GB of pixels)"),
+            },
+    };
+}
+
+// For main: parses; an exit status when the program is to end now (--help, or
+// a wrong argument, reported).
+inline std::optional<int> parse_client_args(const char* program, int argc, char** argv, ClientArgs& a) {
+    if (const auto status = client_command_line(program, a).parse_main(argc, argv)) return status;
     if (a.images == 0) a.images = std::max(20, int(3e9 / (double(a.width) * a.height)));
-    return true;
+    return std::nullopt;
 }
 
 }  // namespace ziv::bench

@@ -12,13 +12,10 @@
 #include "zivcontrolctrl.h"
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
     ziv::bench::ClientArgs args;
-    if (!ziv::bench::parse_client_args(argc, argv, args)) {
-        std::fprintf(stderr, "usage: bench_control_live --port P [--host ADDR] --size WxH [--images N]\n");
-        return 2;
-    }
-    const char* host = args.host;
+    if (const auto status = ziv::bench::parse_client_args("bench_control_live", argc, argv, args)) return *status;
+    QCoreApplication app(argc, argv);
+    const char* host = args.host.c_str();
     const int width = args.width, height = args.height, images = args.images;
     const int port = args.port;
     const int warmup = 3;

@@ -19,18 +19,12 @@ __attribute__((noinline)) void expand(const std::uint8_t* src, std::uint32_t* ds
 
 int main(int argc, char** argv) {
     int width = 0, height = 0, images = 0;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string arg = argv[i];
-        bool ok = true;
-        if (arg == "--size") ok = ziv::bench::parse_size(argv[i + 1], width, height);
-        else if (arg == "--images") ok = ziv::bench::parse_positive(argv[i + 1], images);
-        else ok = false;
-        if (!ok) width = 0;
-    }
-    if (width == 0) {
-        std::fprintf(stderr, "usage: bench_expand --size WxH [--images N]\n");
-        return 2;
-    }
+    const ziv::cmdline::CommandLine command_line{
+        .program = "bench_expand",
+        .options = {ziv::bench::size_option(width, height),
+                    ziv::bench::images_option(images, "images to time (default: about 500 MB of pixels)")},
+    };
+    if (const auto status = command_line.parse_main(argc, argv)) return *status;
     const size_t n = size_t(width) * size_t(height);
     if (images == 0) images = std::max(10, int(5e8 / double(n)));
 

@@ -1,7 +1,7 @@
 // camsim over real loopback sockets with a plain blocking client: the server
 // class in-process (port chosen by the system), and the program itself.
 
-#include "camserver.h"
+#include "server.h"
 #include "imageproto.h"
 #include "workdir.h"
 
@@ -115,7 +115,7 @@ private:
 // A server on 127.0.0.1 with a port chosen by the system, for one test.
 struct Running {
     explicit Running(Options o = small()) : server(std::move(o)) {
-        server.setLog(stderr);
+        server.set_log(stderr);
         std::string error;
         ok = server.start(error);
         EXPECT_TRUE(ok) << error;
@@ -123,8 +123,8 @@ struct Running {
     static Options small() {
         Options o;
         o.port = 0;
-        o.sensorWidth = 160;
-        o.sensorHeight = 120;
+        o.sensor_width = 160;
+        o.sensor_height = 120;
         return o;
     }
     Server server;
@@ -212,8 +212,8 @@ TEST(CamsimPattern, RepeatedWindowsStayRightOverSeveralAnimationCycles) {
 TEST(CamsimPattern, LargeDirectWindowsMatchTheSource) {
     // Wide rows go out straight from the source; check them against it.
     Options o = Running::small();
-    o.sensorWidth = 1280;
-    o.sensorHeight = 64;
+    o.sensor_width = 1280;
+    o.sensor_height = 64;
     Running run(o);
     Client client(run.server.port());
     const Reply reply = client.get({3, 1, 1200, 60, 1, 1});
@@ -243,7 +243,7 @@ TEST(CamsimConnections, ManyRequestsPerConnectionAndSeveralClientsAtOnce) {
     }
     for (auto& t : threads) t.join();
     for (int i = 0; i < kClients; ++i) EXPECT_EQ(good[size_t(i)], kRequests) << "client " << i;
-    EXPECT_EQ(run.server.requestsServed(), std::uint64_t(kClients * kRequests));
+    EXPECT_EQ(run.server.requests_served(), std::uint64_t(kClients * kRequests));
 }
 
 TEST(CamsimPicture, ServesAPictureFileAsGrey) {
@@ -255,7 +255,7 @@ TEST(CamsimPicture, ServesAPictureFileAsGrey) {
     const QImage grey = picture.convertToFormat(QImage::Format_Grayscale8);
 
     Options o = Running::small();
-    o.imageFile = dir.file("p.png");
+    o.image_file = dir.file("p.png");
     Running run(o);
     ASSERT_TRUE(run.ok);
     EXPECT_EQ(run.server.source().width(), 37);  // the sensor takes the picture's size
@@ -268,7 +268,7 @@ TEST(CamsimPicture, ServesAPictureFileAsGrey) {
     }
 
     Options missing = Running::small();
-    missing.imageFile = dir.file("none.png");
+    missing.image_file = dir.file("none.png");
     Server server(missing);
     std::string error;
     EXPECT_FALSE(server.start(error));
@@ -277,8 +277,8 @@ TEST(CamsimPicture, ServesAPictureFileAsGrey) {
 
 TEST(CamsimFaults, ChunkedRepliesArriveInPiecesAndWhole) {
     Options o = Running::small();
-    o.sensorWidth = 64;
-    o.sensorHeight = 48;
+    o.sensor_width = 64;
+    o.sensor_height = 48;
     o.chunk = 7;
     Running run(o);
     Client client(run.server.port());
@@ -296,8 +296,8 @@ TEST(CamsimFaults, PiecesAndCutsAcrossTheBlocksOfALargeReply) {
     for (bool stepped : {false, true}) {
         SCOPED_TRACE(stepped ? "gathered rows" : "rows sent in place");
         Options o = Running::small();
-        o.sensorWidth = 2048;
-        o.sensorHeight = 200;
+        o.sensor_width = 2048;
+        o.sensor_height = 200;
         o.chunk = 9973;
         Running run(o);
         Client client(run.server.port());
@@ -305,7 +305,7 @@ TEST(CamsimFaults, PiecesAndCutsAcrossTheBlocksOfALargeReply) {
         EXPECT_EQ(reply.pixels, expectedPixels(run.server.source(), 0, reply.header));
 
         o.chunk = 0;
-        o.closeAfter = 100003;
+        o.close_after = 100003;
         Running cut(o);
         Client cutClient(cut.server.port());
         cutClient.send({0, 0, 2048, 200, stepped ? 2 : 1, 1});
@@ -331,7 +331,7 @@ TEST(CamsimFaults, CloseAfterBytesCountsOverTheConnection) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.closeAfter);
         Options o = Running::small();
-        o.closeAfter = c.closeAfter;
+        o.close_after = c.closeAfter;
         Running run(o);
         Client client(run.server.port());
         for (int k = 0; k < c.requests; ++k) client.send({0, 0, 16, 16, 1, 1});
@@ -345,7 +345,7 @@ TEST(CamsimFaults, WrongLengthIsAnnouncedButTheRealPixelsAreSent) {
     for (std::int64_t d : {10, -10, -28 - 256}) {
         SCOPED_TRACE(d);
         Options o = Running::small();
-        o.wrongLength = d;
+        o.wrong_length = d;
         Running run(o);
         Client client(run.server.port());
         client.send({0, 0, 16, 16, 1, 1});
@@ -358,7 +358,7 @@ TEST(CamsimFaults, WrongLengthIsAnnouncedButTheRealPixelsAreSent) {
 
 TEST(CamsimFaults, DelayBeforeEachReply) {
     Options o = Running::small();
-    o.delayMs = 150;
+    o.delay_ms = 150;
     Running run(o);
     Client client(run.server.port());
     for (int k = 0; k < 2; ++k) {
@@ -370,7 +370,7 @@ TEST(CamsimFaults, DelayBeforeEachReply) {
 
 TEST(CamsimFaults, MaxRequestsThenClose) {
     Options o = Running::small();
-    o.maxRequests = 2;
+    o.max_requests = 2;
     Running run(o);
     Client client(run.server.port());
     for (int k = 0; k < 3; ++k) client.send({0, 0, 4, 4, 1, 1});
@@ -381,7 +381,7 @@ TEST(CamsimFaults, MaxRequestsThenClose) {
 
 TEST(CamsimServer, StopsPromptlyWithClientsConnectedAndRepliesPending) {
     Options o = Running::small();
-    o.delayMs = 60000;
+    o.delay_ms = 60000;
     Running run(o);
     Client waiting(run.server.port());
     waiting.send({0, 0, 4, 4, 1, 1});
@@ -401,18 +401,18 @@ TEST(CamsimArguments, ParsesEveryOptionAndRefusesBadValues) {
     Options o;
     std::string error;
     bool help = false;
-    ASSERT_TRUE(ziv::camsim::parseArguments(int(std::size(good)), good, o, error, help)) << error;
-    EXPECT_EQ(o.bindAddress, "127.0.0.2");
+    ASSERT_TRUE(ziv::camsim::parse_arguments(int(std::size(good)), good, o, error, help)) << error;
+    EXPECT_EQ(o.bind_address, "127.0.0.2");
     EXPECT_EQ(o.port, 0);
-    EXPECT_EQ(o.sensorWidth, 4096);
-    EXPECT_EQ(o.sensorHeight, 3072);
-    EXPECT_EQ(o.imageFile, "a.png");
+    EXPECT_EQ(o.sensor_width, 4096);
+    EXPECT_EQ(o.sensor_height, 3072);
+    EXPECT_EQ(o.image_file, "a.png");
     EXPECT_TRUE(o.verbose);
     EXPECT_EQ(o.chunk, 5);
-    EXPECT_EQ(o.closeAfter, 100);
-    EXPECT_EQ(o.wrongLength, -3);
-    EXPECT_EQ(o.delayMs, 20);
-    EXPECT_EQ(o.maxRequests, 4);
+    EXPECT_EQ(o.close_after, 100);
+    EXPECT_EQ(o.wrong_length, -3);
+    EXPECT_EQ(o.delay_ms, 20);
+    EXPECT_EQ(o.max_requests, 4);
 
     const std::vector<std::vector<const char*>> bad = {
         {"camsim", "--port", "65536"},     {"camsim", "--port", "x"},       {"camsim", "--sensor", "0x10"},
@@ -423,7 +423,7 @@ TEST(CamsimArguments, ParsesEveryOptionAndRefusesBadValues) {
     for (const auto& args : bad) {
         SCOPED_TRACE(args[1]);
         Options ignored;
-        EXPECT_FALSE(ziv::camsim::parseArguments(int(args.size()), args.data(), ignored, error, help));
+        EXPECT_FALSE(ziv::camsim::parse_arguments(int(args.size()), args.data(), ignored, error, help));
         EXPECT_FALSE(error.empty());
     }
 }

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "camserver.h"
+#include "server.h"
 #include "zivcontrolctrl.h"
 
 namespace {
@@ -47,10 +47,10 @@ struct Camera {
     std::unique_ptr<Server> server;
     explicit Camera(Options options = {}) {
         options.port = 0;
-        options.bindAddress = "127.0.0.1";
-        if (options.sensorWidth == 1280 && options.sensorHeight == 1024) {
-            options.sensorWidth = 320;
-            options.sensorHeight = 240;
+        options.bind_address = "127.0.0.1";
+        if (options.sensor_width == 1280 && options.sensor_height == 1024) {
+            options.sensor_width = 320;
+            options.sensor_height = 240;
         }
         server = std::make_unique<Server>(options);
         std::string error;
@@ -130,7 +130,7 @@ TEST(ControlLoopback, LiveForManyImagesThenOff) {
     for (int i = 0; i < kImages; ++i) expected.insert(expected.end(), {PR_REQUEST_SENT, PR_IMAGE_STARTED, PR_IMAGE_READY});
     EXPECT_EQ(c.statuses, expected) << "no request after live went off";
     EXPECT_TRUE(ShowsFrame(c, cam, kImages - 1, 0, 0, 1, 1));
-    EXPECT_EQ(cam.server->requestsServed(), std::uint64_t(kImages));
+    EXPECT_EQ(cam.server->requests_served(), std::uint64_t(kImages));
 }
 
 TEST(ControlLoopback, LiveReusesItsBuffers) {
@@ -168,7 +168,7 @@ TEST(ControlLoopback, RepliesInSmallPiecesGiveTheSameImage) {
 
 TEST(ControlLoopback, ServerClosingMidImage) {
     Options o;
-    o.closeAfter = 5000;
+    o.close_after = 5000;
     Camera cam(o);
     Client c(cam.server->port());
     c.ctrl.RequestImage(0, 0, 320, 240, 1, 1);
@@ -181,7 +181,7 @@ TEST(ControlLoopback, ServerClosingMidImage) {
 
 TEST(ControlLoopback, ServerEndingALiveStream) {
     Options o;
-    o.maxRequests = 2;
+    o.max_requests = 2;
     Camera cam(o);
     Client c(cam.server->port());
     c.ctrl.SetLive(TRUE);
@@ -194,7 +194,7 @@ TEST(ControlLoopback, ServerEndingALiveStream) {
 
 TEST(ControlLoopback, ShortAnnouncedLengthIsRefusedAsGeometry) {
     Options o;
-    o.wrongLength = -100;
+    o.wrong_length = -100;
     Camera cam(o);
     Client c(cam.server->port());
     c.ctrl.RequestImage(0, 0, 100, 100, 1, 1);
