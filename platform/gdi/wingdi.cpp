@@ -78,7 +78,7 @@ int SetDIBits(CDC* /*dc*/, CBitmap* bitmap, UINT startScan, UINT lines, const vo
 
     const std::int64_t dibRows = std::llabs(std::int64_t(h.biHeight));
     const bool topDown = h.biHeight < 0;
-    const std::int64_t srcStride = (std::int64_t(h.biWidth) + 3) / 4 * 4;
+    const std::int64_t srcStride = WIDTHBYTES(std::int64_t(h.biWidth) * h.biBitCount);
     const int width = int(std::min<std::int64_t>(h.biWidth, image.width()));
 
     const int colors = (h.biClrUsed == 0 || h.biClrUsed > 256) ? 256 : int(h.biClrUsed);

@@ -54,6 +54,10 @@ static_assert(sizeof(BITMAPINFOHEADER) == 40);
 static_assert(sizeof(RGBQUAD) == 4);
 static_assert(sizeof(BITMAPINFO) == 1064);
 
+// Bytes per row of a device-independent bitmap whose rows are `bits` bits
+// wide: every row is padded to a whole number of 32-bit words.
+constexpr std::int64_t WIDTHBYTES(std::int64_t bits) { return (bits + 31) / 32 * 4; }
+
 constexpr DWORD BI_RGB = 0;
 constexpr UINT DIB_RGB_COLORS = 0;
 constexpr DWORD SRCCOPY = 0x00CC0020;
