@@ -1,3 +1,40 @@
+// CZiVControlCtrl: the image exchange with the camera's image server and the
+// display built from its replies.
+//
+// The exchange is a state machine driven by socket notifications, and every
+// PictureReady handler may call back into the control (Abort, RequestImage,
+// live, even a message loop) before the notification is finished. So each
+// handler settles the phase and the counters first and fires last, and after a
+// status it looks again at where the exchange stands instead of assuming.
+// The display side keeps its objects from image to image and rebuilds them only
+// when the geometry changes: in live mode an image costs one copy (or none,
+// when the rows can be traded) and one conversion, mostly done while the image
+// is still arriving.
+//
+// The phases (m_phase) and what each event does in each: "reset" is
+// CloseAndReset (socket closed, reception ended, not busy), "busy" sets Busy,
+// numbers are the statuses fired, "->" names the phase that follows.
+//
+//            | RequestImage                 | Abort         | connect ok             | connect fails | peer close
+// Idle       | reset, connect -> Connecting | reset -> Idle | -                      | -             | reset, 1 -> Idle
+// Connecting | reset, connect -> Connecting | reset -> Idle | busy, 9|4 -> Requested | 2 -> Idle     | reset, 1 -> Idle
+// Requested  | reset, connect -> Connecting | reset -> Idle | -                      | -             | reset, 1 -> Idle
+// Receiving  | reset, connect -> Connecting | reset -> Idle | -                      | -             | reset, 1 -> Idle
+//
+//            | read: header part | read: header whole                      | read: more pixels | read: last byte
+// Idle       | as in Requested (bytes come only when live went off in the status 0 handler: the connection stays open)
+// Connecting | -                 | -                                       | -                 | -
+// Requested  | busy -> Requested | busy, 8 -> Receiving, and completion at | -                 | -
+//            |                   | once when it held every pixel (or there |                   |
+//            |                   | are none); no memory: reset, 7 -> Idle  |                   |
+// Receiving  | -                 | -                                       | busy -> Receiving | busy, completion
+//
+// Completion: the reception ends (single image: reset) -> Idle; display (6 or 7 when refused); 0; then, if live is
+// on (read again: the handler may have switched it), the request again: 9 -> Requested (from Idle) | 4, phase kept.
+// In every phase: a read error releases image, pixel rows and display, reset, 3 -> Idle; a send error fires 4 and
+// keeps the phase. live matters only at completion; server and port only to RequestImage.
+// "-": the socket does not report that event in that phase; the handler does what it does elsewhere (a connect
+// sends the request) and leaves the phase alone.
 #include "zivcontrolctrl.h"
 
 #include <algorithm>
@@ -9,6 +46,16 @@ namespace {
 
 constexpr DWORD kBmpHeadersSize = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFO);  // 1078
 static_assert(kBmpHeadersSize == 1078);
+
+// The pixel rows go to SetDIBits as an 8-bit device-independent bitmap, and
+// rows received without fill bytes (a width that is a multiple of 4) go there
+// as they lie: the protocol's stride and the bitmap's row rule must agree.
+constexpr bool StrideRulesAgree() {
+    for (std::int64_t width = 0; width <= 64; ++width)
+        if (WIDTHBYTES(8 * width) != imageproto::image_stride(width)) return false;
+    return true;
+}
+static_assert(StrideRulesAgree());
 
 LONG ClampToLong(std::int64_t v) {
     return LONG(std::clamp<std::int64_t>(v, std::numeric_limits<LONG>::min(), std::numeric_limits<LONG>::max()));
@@ -59,12 +106,17 @@ DWORD CZiVControlCtrl::GetControlFlags() {
 
 // --- The exchange -------------------------------------------------------
 
-void CZiVControlCtrl::CloseAndReset() {
+void CZiVControlCtrl::EndReception() {
     m_bConvertAhead = false;
     m_expected = 0;
     m_received = 0;
     m_nHeaderBytes = 0;
     ++m_nExchange;
+    m_phase = Phase::Idle;
+}
+
+void CZiVControlCtrl::CloseAndReset() {
+    EndReception();
     m_pSocket->Close();
     m_bBusy = FALSE;
 }
@@ -73,6 +125,7 @@ void CZiVControlCtrl::RequestImage(LONG x, LONG y, LONG dx, LONG dy, LONG incrx,
     CloseAndReset();
     m_pSocket->Create();
     m_request = imageproto::ImageRequest{x, y, dx, dy, incrx, incry};
+    m_phase = Phase::Connecting;
     if (!m_pSocket->Connect(m_server.c_str(), UINT(m_port))) {
         // A connect that fails at once (no such name, refused on the spot) is
         // reported like any other failed connect: status 2, from the event loop.
@@ -81,16 +134,11 @@ void CZiVControlCtrl::RequestImage(LONG x, LONG y, LONG dx, LONG dy, LONG incrx,
     }
 }
 
-void CZiVControlCtrl::Abort() {
-    CloseAndReset();
-    m_received = 0;
-    m_expected = 0;
-}
+void CZiVControlCtrl::Abort() { CloseAndReset(); }
 
-void CZiVControlCtrl::SendRequest() {
+bool CZiVControlCtrl::SendRequest() {
     const imageproto::RequestBytes bytes = imageproto::encode(m_request);
-    const int sent = m_pSocket->Send(bytes.data(), imageproto::kRequestSize, 0);
-    FirePictureReady(sent == SOCKET_ERROR ? PR_SEND_FAILED : PR_REQUEST_SENT);
+    return m_pSocket->Send(bytes.data(), imageproto::kRequestSize, 0) != SOCKET_ERROR;
 }
 
 void CZiVControlCtrl::Update(CSubject* subject) {
@@ -100,15 +148,17 @@ void CZiVControlCtrl::Update(CSubject* subject) {
     const int err = notification->pErrorCode ? *notification->pErrorCode : 0;
     switch (notification->code) {
     case SN_CONNECT:
+        // The socket reports it only while Connecting; elsewhere the phase stays.
         if (err != 0) {
+            if (m_phase == Phase::Connecting) m_phase = Phase::Idle;  // the socket stays created, unconnected
             FirePictureReady(PR_CONNECT_FAILED);
             return;
         }
         m_bBusy = TRUE;
-        SendRequest();
+        if (m_phase == Phase::Connecting) m_phase = Phase::Requested;  // even when the request is refused
+        FirePictureReady(SendRequest() ? PR_REQUEST_SENT : PR_SEND_FAILED);
         return;
     case SN_CLOSE:
-        m_bBusy = FALSE;
         CloseAndReset();
         FirePictureReady(PR_CONNECTION_CLOSED);
         return;
@@ -120,52 +170,50 @@ void CZiVControlCtrl::Update(CSubject* subject) {
             ReleaseDisplayObjects();
             CloseAndReset();
             ReleaseImage();
-            m_pRows.reset();
-            m_nRowsSize = 0;
+            ReleasePixelRows();
             FirePictureReady(PR_RECEIVE_FAILED);
             return;
         }
-        Receive();
+        m_bBusy = TRUE;
+        if (m_phase == Phase::Receiving) ReadPixels();
+        else ReadHeader();
         return;
     default:
         return;
     }
 }
 
-void CZiVControlCtrl::Receive() {
-    m_bBusy = TRUE;
-    if (m_expected > 0) {
-        // Whatever of the image is waiting is taken now, in reads of at most
-        // the receive buffer's size: a notification per 64 KiB would cost more
-        // than the reads themselves. A read that comes back short means the
-        // socket is drained; the next notification brings the rest.
-        for (;;) {
-            const LONG remaining = m_expected - m_received;
-            int n;
-            if (remaining >= kReceiveBufferSize) {
-                // Every byte this read can bring belongs to the image: read it
-                // straight into place (the same bytes the receive buffer would get).
-                n = m_pSocket->Receive(m_pImage.get() + m_received, kReceiveBufferSize, 0);
-                if (n <= 0) break;
-            } else {
-                n = m_pSocket->Receive(m_receiveBuffer.data(), kReceiveBufferSize, 0);
-                if (n <= 0) break;
-                n = std::min<int>(n, remaining);  // bytes beyond the announced count are dropped
-                std::memcpy(m_pImage.get() + m_received, m_receiveBuffer.data(), size_t(n));
-            }
-            m_received += n;
-            if (m_received == m_expected) {
-                CompleteImage();
-                return;
-            }
-            if (n < kReceiveBufferSize) break;
+void CZiVControlCtrl::ReadPixels() {
+    // Whatever of the image is waiting is taken now, in reads of at most the
+    // receive buffer's size: a notification per 64 KiB would cost more than
+    // the reads themselves. A read that comes back short means the socket is
+    // drained; the next notification brings the rest.
+    for (;;) {
+        const LONG remaining = m_expected - m_received;
+        int n;
+        if (remaining >= kReceiveBufferSize) {
+            // Every byte this read can bring belongs to the image: read it
+            // straight into place (the same bytes the receive buffer would get).
+            n = m_pSocket->Receive(m_pImage.get() + m_received, kReceiveBufferSize, 0);
+            if (n <= 0) break;
+        } else {
+            n = m_pSocket->Receive(m_receiveBuffer.data(), kReceiveBufferSize, 0);
+            if (n <= 0) break;
+            n = std::min<int>(n, remaining);  // bytes beyond the announced count are dropped
+            std::memcpy(m_pImage.get() + m_received, m_receiveBuffer.data(), size_t(n));
         }
-        ConvertArrivedRows();
-        return;
+        m_received += n;
+        if (m_received == m_expected) {
+            CompleteImage();
+            return;
+        }
+        if (n < kReceiveBufferSize) break;
     }
+    ConvertArrivedRows();
+}
 
-    // No image in reception: this read opens a reply, or goes on collecting a
-    // header that came in pieces.
+void CZiVControlCtrl::ReadHeader() {
+    // This read opens a reply, or goes on collecting a header that came in pieces.
     const int n = m_pSocket->Receive(m_receiveBuffer.data(), kReceiveBufferSize, 0);
     if (n <= 0) return;
     const int headerPart = std::min(n, imageproto::kHeaderSize - m_nHeaderBytes);
@@ -176,10 +224,9 @@ void CZiVControlCtrl::Receive() {
     OpenReply(n, headerPart);
 }
 
-BOOL CZiVControlCtrl::OpenReply(int n, int headerPart) {
-    const imageproto::ImageHeader h = imageproto::decode_header(m_headerBytes.data());
-    m_header = {h.x, h.y, h.dx, h.dy, h.incrx, h.incry};
-    const std::int64_t announced = imageproto::announced_pixels(h);
+void CZiVControlCtrl::OpenReply(int n, int headerPart) {
+    m_header = imageproto::decode_header(m_headerBytes.data());
+    const std::int64_t announced = imageproto::announced_pixels(m_header);
 
     // The buffer of the last reply is kept when this one announces the same
     // size (the normal case in live mode): no allocation, no fresh pages.
@@ -196,7 +243,7 @@ BOOL CZiVControlCtrl::OpenReply(int n, int headerPart) {
         ReleaseImage();
         CloseAndReset();
         FirePictureReady(PR_NO_MEMORY);
-        return FALSE;
+        return;
     }
     m_expected = LONG(announced);
     // The pixels of this read are copied out before status 8, so that nothing
@@ -204,33 +251,35 @@ BOOL CZiVControlCtrl::OpenReply(int n, int headerPart) {
     const LONG stored = std::min<LONG>(n - headerPart, m_expected);
     if (stored > 0) std::memcpy(m_pImage.get(), m_receiveBuffer.data() + headerPart, size_t(stored));
     m_received = stored;
+    // A reply without pixels is complete with its header: it never receives.
+    if (m_expected > 0) m_phase = Phase::Receiving;
 
     StartConvertAhead();
 
     const unsigned exchange = m_nExchange;
     FirePictureReady(PR_IMAGE_STARTED);
-    if (exchange != m_nExchange) return FALSE;  // the handler ended this reception
+    if (exchange != m_nExchange) return;  // the handler ended this reception
     // An empty image (total length 28) completes at once, so live mode goes on.
     if (m_received == m_expected) CompleteImage();
     else ConvertArrivedRows();
-    return TRUE;
 }
 
 void CZiVControlCtrl::CompleteImage() {
-    ++m_nExchange;
     const LONG rowsAhead = m_bConvertAhead ? m_nRowsAhead : -1;
-    m_bConvertAhead = false;
+    // The connection of a single image ends here, before the image is shown;
+    // in live mode it stays open for the next request.
+    if (m_bLive) EndReception();
+    else CloseAndReset();
     m_bBusy = FALSE;
-    if (!m_bLive) CloseAndReset();
     // The display step (BuildBitmap), taking over what was converted ahead.
-    BuildDisplay(m_pImage.get(), m_nImageSize, m_header.dx, m_header.dy, m_header.incrx, m_header.incry,
-                 rowsAhead);
-    m_expected = 0;
-    m_received = 0;
+    BuildDisplay(m_pImage.get(), m_nImageSize, GeometryOf(m_header), rowsAhead);
     GdiFlush();
     InvalidateRect(nullptr, TRUE);
     FirePictureReady(PR_IMAGE_READY);
-    if (m_bLive) SendRequest();  // read again: the handler may have changed it
+    if (!m_bLive) return;  // read again: the handler may have changed it
+    const bool sent = SendRequest();
+    if (sent && m_phase == Phase::Idle) m_phase = Phase::Requested;
+    FirePictureReady(sent ? PR_REQUEST_SENT : PR_SEND_FAILED);
 }
 
 void CZiVControlCtrl::ReleaseImage() {
@@ -251,11 +300,15 @@ void CZiVControlCtrl::ReleaseDisplayObjects() {
     m_pMemDC.reset();
 }
 
+void CZiVControlCtrl::ReleasePixelRows() {
+    m_pRows.reset();
+    m_nRowsSize = 0;
+}
+
 void CZiVControlCtrl::StartConvertAhead() {
     m_bConvertAhead = false;
     m_nRowsAhead = 0;
-    const LONG geometry[4] = {m_header.dx, m_header.dy, m_header.incrx, m_header.incry};
-    if (!m_bGeometryKnown || !m_pMemDC || !m_pBitmap || !std::equal(geometry, geometry + 4, m_geometry)) return;
+    if (m_geometry != GeometryOf(m_header) || !m_pMemDC || !m_pBitmap) return;
     // The geometry is the one on display, so the bitmap header describes it.
     const std::int64_t width = m_bmi.bmiHeader.biWidth, rows = -std::int64_t(m_bmi.bmiHeader.biHeight);
     if (width % 4 != 0 || m_expected != width * rows) return;  // rows must arrive as the pixel rows lie
@@ -274,6 +327,8 @@ void CZiVControlCtrl::StartConvertAhead() {
 
 void CZiVControlCtrl::ConvertArrivedRows() {
     if (!m_bConvertAhead) return;
+    // Rows of the image buffer have no fill bytes; with a width that is a
+    // multiple of 4 that is the bitmap's own row layout (see StrideRulesAgree).
     const LONG width = m_bmi.bmiHeader.biWidth;
     const LONG ready = m_received / width;
     if (ready <= m_nRowsAhead) return;
@@ -286,90 +341,96 @@ void CZiVControlCtrl::ConvertArrivedRows() {
 
 BOOL CZiVControlCtrl::BuildBitmap(const BYTE* data, std::int64_t size, LONG /*x*/, LONG /*y*/, LONG dx, LONG dy,
                                   LONG incrx, LONG incry) {
-    return BuildDisplay(data, size, dx, dy, incrx, incry, -1);
+    return BuildDisplay(data, size, ImageGeometry{dx, dy, incrx, incry}, -1);
 }
 
-BOOL CZiVControlCtrl::BuildDisplay(const BYTE* data, std::int64_t size, LONG dx, LONG dy, LONG incrx, LONG incry,
-                                   LONG rowsAhead) {
-    if (!imageproto::geometry_valid(dx, dy, incrx, incry)) {
+BOOL CZiVControlCtrl::BuildDisplay(const BYTE* data, std::int64_t size, const ImageGeometry& g, LONG rowsAhead) {
+    const std::optional<RowLayout> layout = CheckImage(data, size, g);
+    if (!layout) {
         FirePictureReady(PR_BAD_GEOMETRY);
         return FALSE;
     }
-    const std::int64_t width = imageproto::image_width(dx, incrx);
-    const std::int64_t rows = imageproto::image_rows(dy, incry);
-    const std::int64_t stride = imageproto::image_stride(width);
-    const std::int64_t rowBytes = stride * rows;  // < 2^63 for any 32-bit header
-    // Too large for the size fields, or fewer pixels than the geometry needs
-    // (nothing would be shown for the missing part but stale or invented data).
-    if (rowBytes > kMaxPixelRowBytes || width * rows > size || !data) {
-        FirePictureReady(PR_BAD_GEOMETRY);
-        return FALSE;
-    }
-
-    const LONG geometry[4] = {dx, dy, incrx, incry};
-    if (!m_bGeometryKnown || !std::equal(geometry, geometry + 4, m_geometry)) {
+    if (m_geometry != g) {
         ReleaseDisplayObjects();
-        m_pRows.reset();
-        m_nRowsSize = 0;
-        m_bGeometryKnown = false;
+        ReleasePixelRows();
+        m_geometry.reset();
     }
-
+    // Received bytes that already have the layout of the pixel rows are
+    // traded with them instead of copied. The next reply of this size is
+    // received into the old rows, so both stay touched and reused.
+    const bool tradeRows = data == m_pImage.get() && layout->stride == layout->width && size == layout->SizeBytes();
     CDC* pDC = GetDC();
-    bool ok = true;
+    if (!AllocateDisplay(pDC, *layout, tradeRows)) {
+        ReleaseDisplayObjects();
+        ReleasePixelRows();
+        ReleaseDC(pDC);
+        FirePictureReady(PR_NO_MEMORY);
+        return FALSE;
+    }
+    FillPixelRows(data, *layout, tradeRows);
+    ConvertToDisplay(pDC, *layout, rowsAhead);
+    ReleaseDC(pDC);
+    m_geometry = g;
+    return TRUE;
+}
+
+std::optional<CZiVControlCtrl::RowLayout> CZiVControlCtrl::CheckImage(const BYTE* data, std::int64_t size,
+                                                                      const ImageGeometry& g) const {
+    if (!imageproto::geometry_valid(g.dx, g.dy, g.incrx, g.incry)) return std::nullopt;
+    const std::int64_t width = imageproto::image_width(g.dx, g.incrx);
+    const RowLayout layout{width, imageproto::image_rows(g.dy, g.incry), imageproto::image_stride(width)};
+    // stride x rows < 2^63 for any 32-bit header. Too large for the size
+    // fields, or fewer pixels than the geometry needs (nothing would be shown
+    // for the missing part but stale or invented data): refused.
+    if (layout.SizeBytes() > kMaxPixelRowBytes || layout.width * layout.rows > size || !data) return std::nullopt;
+    return layout;
+}
+
+bool CZiVControlCtrl::AllocateDisplay(CDC* pDC, const RowLayout& layout, bool tradeRows) {
     if (!m_pMemDC) {
         m_pMemDC = std::make_unique<CDC>();
         m_pMemDC->CreateCompatibleDC(pDC);
     }
     if (!m_pBitmap) {
         m_pBitmap = std::make_unique<CBitmap>();
-        ok = m_pBitmap->CreateCompatibleBitmap(pDC, int(width), int(rows));
+        if (!m_pBitmap->CreateCompatibleBitmap(pDC, int(layout.width), int(layout.rows))) return false;
     }
-    if (ok && data == m_pImage.get() && stride == width && size == rowBytes) {
-        // The received bytes already have the layout of the pixel rows: trade
-        // the two buffers instead of copying. The next reply of this size is
-        // received into the old rows, so both stay touched and reused.
-        std::swap(m_pRows, m_pImage);
-        m_nImageSize = m_pImage ? rowBytes : 0;
-        m_nRowsSize = rowBytes;
-    } else if (ok) {
-        if (!m_pRows) {
-            // Zeroed once: the fill bytes after each row are never written.
-            m_pRows.reset(static_cast<BYTE*>(std::calloc(size_t(rowBytes), 1)));
-            ok = m_pRows != nullptr;
-            m_nRowsSize = ok ? rowBytes : 0;
-        }
-        if (ok) {
-            BYTE* dst = m_pRows.get();
-            for (std::int64_t r = 0; r < rows; ++r, data += width, dst += stride)
-                std::memcpy(dst, data, size_t(width));
-        }
+    if (!tradeRows && !m_pRows) {
+        // Zeroed once: the fill bytes after each row are never written.
+        m_pRows.reset(static_cast<BYTE*>(std::calloc(size_t(layout.SizeBytes()), 1)));
+        if (!m_pRows) return false;
+        m_nRowsSize = layout.SizeBytes();
     }
-    if (!ok) {
-        ReleaseDisplayObjects();
-        m_pRows.reset();
-        m_nRowsSize = 0;
-        ReleaseDC(pDC);
-        FirePictureReady(PR_NO_MEMORY);
-        return FALSE;
-    }
+    return true;
+}
 
+void CZiVControlCtrl::FillPixelRows(const BYTE* data, const RowLayout& layout, bool tradeRows) {
+    if (tradeRows) {
+        std::swap(m_pRows, m_pImage);
+        m_nImageSize = m_pImage ? layout.SizeBytes() : 0;
+        m_nRowsSize = layout.SizeBytes();
+        return;
+    }
+    BYTE* dst = m_pRows.get();
+    for (std::int64_t r = 0; r < layout.rows; ++r, data += layout.width, dst += layout.stride)
+        std::memcpy(dst, data, size_t(layout.width));
+}
+
+void CZiVControlCtrl::ConvertToDisplay(CDC* pDC, const RowLayout& layout, LONG rowsAhead) {
     m_bmi.bmiHeader.biBitCount = 8;
-    m_bmi.bmiHeader.biSizeImage = DWORD(rowBytes);
-    m_bmi.bmiHeader.biWidth = LONG(width);
-    m_bmi.bmiHeader.biHeight = -LONG(rows);
-    if (rowsAhead >= 0 && m_pBackBitmap && m_pBackBitmap->Width() == width && m_pBackBitmap->Height() == rows) {
-        SetDIBits(pDC, m_pBackBitmap.get(), UINT(rowsAhead), UINT(rows - rowsAhead),
-                  m_pRows.get() + std::size_t(rowsAhead) * std::size_t(stride), &m_bmi, DIB_RGB_COLORS);
+    m_bmi.bmiHeader.biSizeImage = DWORD(layout.SizeBytes());
+    m_bmi.bmiHeader.biWidth = LONG(layout.width);
+    m_bmi.bmiHeader.biHeight = -LONG(layout.rows);
+    if (rowsAhead >= 0 && m_pBackBitmap && m_pBackBitmap->Width() == layout.width &&
+        m_pBackBitmap->Height() == layout.rows) {
+        // The first rowsAhead rows are in the back bitmap already.
+        SetDIBits(pDC, m_pBackBitmap.get(), UINT(rowsAhead), UINT(layout.rows - rowsAhead),
+                  m_pRows.get() + std::size_t(rowsAhead) * std::size_t(layout.stride), &m_bmi, DIB_RGB_COLORS);
         std::swap(m_pBitmap, m_pBackBitmap);
     } else {
-        SetDIBits(pDC, m_pBitmap.get(), 0, UINT(rows), m_pRows.get(), &m_bmi, DIB_RGB_COLORS);
+        SetDIBits(pDC, m_pBitmap.get(), 0, UINT(layout.rows), m_pRows.get(), &m_bmi, DIB_RGB_COLORS);
     }
     m_pMemDC->SelectObject(m_pBitmap.get());
-    ReleaseDC(pDC);
-
-    std::copy(geometry, geometry + 4, m_geometry);
-    m_bGeometryKnown = true;
-    return TRUE;
 }
 
 void CZiVControlCtrl::OnDraw(CDC* pdc, const CRect& rcBounds, const CRect& /*rcInvalid*/) {

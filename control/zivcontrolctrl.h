@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "cdc.h"
@@ -76,38 +77,65 @@ private:
     };
     using Bytes = std::unique_ptr<BYTE[], FreeBytes>;
 
+    // Where the exchange stands; the table of transitions opens the .cpp file.
+    enum class Phase { Idle, Connecting, Requested, Receiving };
+
+    // The four header values the pixel rows and the display bitmap are built for.
+    struct ImageGeometry {
+        LONG dx, dy, incrx, incry;
+        friend bool operator==(const ImageGeometry&, const ImageGeometry&) = default;
+    };
+    // Sizes of an image that passed CheckImage.
+    struct RowLayout {
+        std::int64_t width, rows, stride;
+        std::int64_t SizeBytes() const { return stride * rows; }
+    };
+    static ImageGeometry GeometryOf(const imageproto::ImageHeader& h) { return {h.dx, h.dy, h.incrx, h.incry}; }
+
+    // The exchange.
     void CloseAndReset();
+    void EndReception();
     void FirePictureReady(LONG status) { FireEvent(eventidPictureReady, status); }
-    void SendRequest();
-    void Receive();
-    BOOL OpenReply(int n, int headerPart);
+    bool SendRequest();
+    void ReadPixels();
+    void ReadHeader();
+    void OpenReply(int n, int headerPart);
     void CompleteImage();
-    BOOL BuildDisplay(const BYTE* data, std::int64_t size, LONG dx, LONG dy, LONG incrx, LONG incry, LONG rowsAhead);
+    void ReleaseImage();
+
+    // The display.
+    BOOL BuildDisplay(const BYTE* data, std::int64_t size, const ImageGeometry& g, LONG rowsAhead);
+    std::optional<RowLayout> CheckImage(const BYTE* data, std::int64_t size, const ImageGeometry& g) const;
+    bool AllocateDisplay(CDC* pDC, const RowLayout& layout, bool tradeRows);
+    void FillPixelRows(const BYTE* data, const RowLayout& layout, bool tradeRows);
+    void ConvertToDisplay(CDC* pDC, const RowLayout& layout, LONG rowsAhead);
     void StartConvertAhead();
     void ConvertArrivedRows();
     void ReleaseDisplayObjects();
-    void ReleaseImage();
+    void ReleasePixelRows();
 
     // Connection (the properties and the exchange).
     std::string m_server;
     LONG m_port = 0;
     BOOL m_bLive = FALSE;
+    // Not a phase of its own: Requested is busy after a connect but not after
+    // a live re-request, and any read notification makes the control busy.
     BOOL m_bBusy = FALSE;
+    Phase m_phase = Phase::Idle;
     imageproto::ImageRequest m_request;
     std::array<BYTE, kReceiveBufferSize> m_receiveBuffer;
     Bytes m_pImage;                 // pixel data of the current (or last) reply
     std::int64_t m_nImageSize = 0;  // bytes m_pImage holds
-    LONG m_expected = 0;            // pixel bytes announced; 0: no image in reception
+    LONG m_expected = 0;            // pixel bytes announced; 0 outside Receiving
     LONG m_received = 0;            // pixel bytes stored so far
-    struct {
-        LONG x = 0, y = 0, dx = 0, dy = 0, incrx = 0, incry = 0;
-    } m_header;
+    imageproto::ImageHeader m_header;  // the last one received
     // A reply's header may arrive over several reads; it is collected here.
     std::array<BYTE, imageproto::kHeaderSize> m_headerBytes;
     int m_nHeaderBytes = 0;
-    // Counts the ends of receptions (CloseAndReset, completion): after firing a
-    // status the control sees whether the container's handler ended or
-    // restarted the exchange, or ran a message loop that finished the image.
+    // Counts the ends of receptions (EndReception): after firing status 8 the
+    // control sees whether the container's handler ended or restarted the
+    // exchange, or ran a message loop that finished the image (and perhaps
+    // opened the next one, so the phase alone cannot tell).
     unsigned m_nExchange = 0;
     std::unique_ptr<CImageSocket> m_pSocket;
 
@@ -125,7 +153,6 @@ private:
     std::unique_ptr<CBitmap> m_pBackBitmap;
     bool m_bConvertAhead = false;
     LONG m_nRowsAhead = 0;  // rows of the incoming image in m_pBackBitmap
-    bool m_bGeometryKnown = false;
-    LONG m_geometry[4] = {0, 0, 0, 0};  // dx, dy, incrx, incry the display was built for
+    std::optional<ImageGeometry> m_geometry;  // what the display was built for; none yet
     BOOL m_bSkipErase = FALSE;
 };
