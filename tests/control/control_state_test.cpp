@@ -491,6 +491,36 @@ TEST(ControlExchange, SurplusBytesInTheLastReadAreDropped) {
     EXPECT_EQ(std::memcmp(h.ctrl->GetPixelRows(), Pixels(16, 8, 4).data(), 128), 0);
 }
 
+// The first bytes of a header, then the exchange ends: the next exchange reads
+// its own header from its first byte.
+TEST(ControlExchange, AHeaderCutShortIsForgotten) {
+    const struct {
+        const char* name;
+        std::function<void(Harness&)> interrupt;
+        Statuses statuses;
+    } cases[] = {
+        {"Abort", [](Harness& h) { h.ctrl->Abort(); }, {}},
+        {"RequestImage", [](Harness& h) { h.ctrl->RequestImage(0, 0, 16, 8, 1, 1); }, {}},
+        {"server closes", [](Harness& h) { h.sock->PeerCloses(); }, {PR_CONNECTION_CLOSED}},
+        {"read error", [](Harness& h) { h.sock->ReceiveError(WSAECONNRESET); }, {PR_RECEIVE_FAILED}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        h.Start();
+        const std::vector<BYTE> cut = Reply(ImageHeader{0, 1, 2, 3, 4, 5, 6}, Pixels(16, 8, 1));
+        h.sock->Deliver({cut.begin(), cut.begin() + 10});
+        h.Take();
+        c.interrupt(h);
+        EXPECT_EQ(h.Take(), c.statuses);
+        h.Start();
+        h.sock->Deliver(Reply(k16x8, Pixels(16, 8, 2)), {20, 1000});
+        EXPECT_EQ(h.Take(), (Statuses{PR_REQUEST_SENT, PR_IMAGE_STARTED, PR_IMAGE_READY}));
+        ASSERT_NE(h.ctrl->GetPixelRows(), nullptr);
+        EXPECT_EQ(std::memcmp(h.ctrl->GetPixelRows(), Pixels(16, 8, 2).data(), 128), 0);
+    }
+}
+
 TEST(ControlProperties, ReadWriteAndModifiedFlag) {
     Harness h;
     EXPECT_EQ(h.ctrl->GetLive(), FALSE);
