@@ -100,9 +100,7 @@ void CZiVControlCtrl::SetLive(BOOL live) {
     SetModifiedFlag();
 }
 
-DWORD CZiVControlCtrl::GetControlFlags() {
-    return COleControl::GetControlFlags() | clipPaintDC | noFlickerActivate;
-}
+DWORD CZiVControlCtrl::GetControlFlags() { return COleControl::GetControlFlags() | clipPaintDC | noFlickerActivate; }
 
 // --- The exchange -------------------------------------------------------
 
@@ -178,8 +176,7 @@ void CZiVControlCtrl::Update(CSubject* subject) {
         if (m_phase == Phase::Receiving) ReadPixels();
         else ReadHeader();
         return;
-    default:
-        return;
+    default: return;
     }
 }
 
@@ -437,8 +434,7 @@ void CZiVControlCtrl::OnDraw(CDC* pdc, const CRect& rcBounds, const CRect& /*rcI
     m_bSkipErase = FALSE;
     if (m_pMemDC && m_pBitmap)
         pdc->BitBlt(rcBounds.left, rcBounds.top, rcBounds.Width(), rcBounds.Height(), m_pMemDC.get(), 0, 0, SRCCOPY);
-    else
-        pdc->FillRect(rcBounds, CBrush::FromHandle(static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH))));
+    else pdc->FillRect(rcBounds, CBrush::FromHandle(static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH))));
 }
 
 void CZiVControlCtrl::OnDestroy() {

@@ -68,8 +68,7 @@ protected:
 
     // Builds the pixel rows and the display bitmap from `size` bytes of pixel
     // data with the header's geometry. FALSE (status 6 or 7 fired) when refused.
-    BOOL BuildBitmap(const BYTE* data, std::int64_t size, LONG x, LONG y, LONG dx, LONG dy, LONG incrx,
-                     LONG incry);
+    BOOL BuildBitmap(const BYTE* data, std::int64_t size, LONG x, LONG y, LONG dx, LONG dy, LONG incrx, LONG incry);
 
 private:
     struct FreeBytes {
@@ -124,10 +123,10 @@ private:
     Phase m_phase = Phase::Idle;
     imageproto::ImageRequest m_request;
     std::array<BYTE, kReceiveBufferSize> m_receiveBuffer;
-    Bytes m_pImage;                 // pixel data of the current (or last) reply
-    std::int64_t m_nImageSize = 0;  // bytes m_pImage holds
-    LONG m_expected = 0;            // pixel bytes announced; 0 outside Receiving
-    LONG m_received = 0;            // pixel bytes stored so far
+    Bytes m_pImage;                    // pixel data of the current (or last) reply
+    std::int64_t m_nImageSize = 0;     // bytes m_pImage holds
+    LONG m_expected = 0;               // pixel bytes announced; 0 outside Receiving
+    LONG m_received = 0;               // pixel bytes stored so far
     imageproto::ImageHeader m_header;  // the last one received
     // A reply's header may arrive over several reads; it is collected here.
     std::array<BYTE, imageproto::kHeaderSize> m_headerBytes;
@@ -141,7 +140,7 @@ private:
 
     // Display.
     BITMAPINFO m_bmi;
-    Bytes m_pRows;                  // stride x rows, top row first
+    Bytes m_pRows;  // stride x rows, top row first
     std::int64_t m_nRowsSize = 0;
     std::unique_ptr<CDC> m_pMemDC;
     std::unique_ptr<CBitmap> m_pBitmap;
@@ -152,7 +151,7 @@ private:
     // until then.
     std::unique_ptr<CBitmap> m_pBackBitmap;
     bool m_bConvertAhead = false;
-    LONG m_nRowsAhead = 0;  // rows of the incoming image in m_pBackBitmap
+    LONG m_nRowsAhead = 0;                    // rows of the incoming image in m_pBackBitmap
     std::optional<ImageGeometry> m_geometry;  // what the display was built for; none yet
     BOOL m_bSkipErase = FALSE;
 };

@@ -68,8 +68,8 @@ void expand_table_row(const BYTE* src, std::uint32_t* dst, int count, const std:
 
 }  // namespace
 
-int SetDIBits(CDC* /*dc*/, CBitmap* bitmap, UINT startScan, UINT lines, const void* bits,
-              const BITMAPINFO* info, UINT colorUse) {
+int SetDIBits(CDC* /*dc*/, CBitmap* bitmap, UINT startScan, UINT lines, const void* bits, const BITMAPINFO* info,
+              UINT colorUse) {
     if (!bitmap || !bitmap->IsCreated() || !bits || !info || colorUse != DIB_RGB_COLORS) return 0;
     const BITMAPINFOHEADER& h = info->bmiHeader;
     if (h.biBitCount != 8 || h.biCompression != BI_RGB || h.biWidth <= 0 || h.biHeight == 0) return 0;

@@ -105,8 +105,8 @@ HGDIOBJ GetStockObject(int object);
 // Top-down (negative height) and bottom-up layouts are honoured; rows and
 // columns beyond the bitmap are clipped. Returns the number of rows converted,
 // 0 on a depth or usage it does not handle.
-int SetDIBits(CDC* dc, CBitmap* bitmap, UINT startScan, UINT lines, const void* bits,
-              const BITMAPINFO* info, UINT colorUse);
+int SetDIBits(CDC* dc, CBitmap* bitmap, UINT startScan, UINT lines, const void* bits, const BITMAPINFO* info,
+              UINT colorUse);
 
 // Drawing here is synchronous, so there is nothing pending to flush.
 BOOL GdiFlush();
