@@ -297,10 +297,7 @@ void CZiVControlCtrl::ReleaseDisplayObjects() {
     m_pMemDC.reset();
 }
 
-void CZiVControlCtrl::ReleasePixelRows() {
-    m_pRows.reset();
-    m_nRowsSize = 0;
-}
+void CZiVControlCtrl::ReleasePixelRows() { m_pRows.reset(); }
 
 void CZiVControlCtrl::StartConvertAhead() {
     m_bConvertAhead = false;
@@ -396,7 +393,6 @@ bool CZiVControlCtrl::AllocateDisplay(CDC* pDC, const RowLayout& layout, bool tr
         // Zeroed once: the fill bytes after each row are never written.
         m_pRows.reset(static_cast<BYTE*>(std::calloc(size_t(layout.SizeBytes()), 1)));
         if (!m_pRows) return false;
-        m_nRowsSize = layout.SizeBytes();
     }
     return true;
 }
@@ -404,8 +400,7 @@ bool CZiVControlCtrl::AllocateDisplay(CDC* pDC, const RowLayout& layout, bool tr
 void CZiVControlCtrl::FillPixelRows(const BYTE* data, const RowLayout& layout, bool tradeRows) {
     if (tradeRows) {
         std::swap(m_pRows, m_pImage);
-        m_nImageSize = m_pImage ? layout.SizeBytes() : 0;
-        m_nRowsSize = layout.SizeBytes();
+        m_nImageSize = m_pImage ? layout.SizeBytes() : 0;  // the old rows: this geometry's size
         return;
     }
     BYTE* dst = m_pRows.get();

@@ -141,7 +141,6 @@ private:
     // Display.
     BITMAPINFO m_bmi;
     Bytes m_pRows;  // stride x rows, top row first
-    std::int64_t m_nRowsSize = 0;
     std::unique_ptr<CDC> m_pMemDC;
     std::unique_ptr<CBitmap> m_pBitmap;
     // In steady live mode (same geometry, rows without fill bytes, exact
