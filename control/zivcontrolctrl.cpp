@@ -302,7 +302,8 @@ void CZiVControlCtrl::ReleasePixelRows() { m_pRows.reset(); }
 void CZiVControlCtrl::StartConvertAhead() {
     m_bConvertAhead = false;
     m_nRowsAhead = 0;
-    if (m_geometry != GeometryOf(m_header) || !m_pMemDC || !m_pBitmap) return;
+    // Nobody draws yet: the conversion waits for a draw (m_bDisplayPending).
+    if (!DisplayWanted() || m_geometry != GeometryOf(m_header) || !m_pMemDC || !m_pBitmap) return;
     // The geometry is the one on display, so the bitmap header describes it.
     const std::int64_t width = m_bmi.bmiHeader.biWidth, rows = -std::int64_t(m_bmi.bmiHeader.biHeight);
     if (width % 4 != 0 || m_expected != width * rows) return;  // rows must arrive as the pixel rows lie
@@ -413,8 +414,11 @@ void CZiVControlCtrl::ConvertToDisplay(CDC* pDC, const RowLayout& layout, LONG r
     m_bmi.bmiHeader.biSizeImage = DWORD(layout.SizeBytes());
     m_bmi.bmiHeader.biWidth = LONG(layout.width);
     m_bmi.bmiHeader.biHeight = -LONG(layout.rows);
-    if (rowsAhead >= 0 && m_pBackBitmap && m_pBackBitmap->Width() == layout.width &&
-        m_pBackBitmap->Height() == layout.rows) {
+    m_bDisplayPending = false;
+    if (!DisplayWanted()) {
+        m_bDisplayPending = true;  // converted when first drawn
+    } else if (rowsAhead >= 0 && m_pBackBitmap && m_pBackBitmap->Width() == layout.width &&
+               m_pBackBitmap->Height() == layout.rows) {
         // The first rowsAhead rows are in the back bitmap already.
         SetDIBits(pDC, m_pBackBitmap.get(), UINT(rowsAhead), UINT(layout.rows - rowsAhead),
                   m_pRows.get() + std::size_t(rowsAhead) * std::size_t(layout.stride), &m_bmi, DIB_RGB_COLORS);
@@ -425,7 +429,23 @@ void CZiVControlCtrl::ConvertToDisplay(CDC* pDC, const RowLayout& layout, LONG r
     m_pMemDC->SelectObject(m_pBitmap.get());
 }
 
+void CZiVControlCtrl::ConvertPendingDisplay() {
+    if (!m_bDisplayPending) return;
+    m_bDisplayPending = false;
+    if (!m_pBitmap || !m_pRows) return;
+    CDC* pDC = GetDC();
+    SetDIBits(pDC, m_pBitmap.get(), 0, UINT(-m_bmi.bmiHeader.biHeight), m_pRows.get(), &m_bmi, DIB_RGB_COLORS);
+    ReleaseDC(pDC);
+}
+
+const CBitmap* CZiVControlCtrl::GetDisplayBitmap() {
+    ConvertPendingDisplay();
+    return m_pBitmap.get();
+}
+
 void CZiVControlCtrl::OnDraw(CDC* pdc, const CRect& rcBounds, const CRect& /*rcInvalid*/) {
+    m_bDrawn = true;
+    ConvertPendingDisplay();
     m_bSkipErase = FALSE;
     if (m_pMemDC && m_pBitmap)
         pdc->BitBlt(rcBounds.left, rcBounds.top, rcBounds.Width(), rcBounds.Height(), m_pMemDC.get(), 0, 0, SRCCOPY);

@@ -55,7 +55,8 @@ public:
     const BITMAPINFO& GetBitmapInfo() const { return m_bmi; }
     const BYTE* GetPixelRows() const { return m_pRows.get(); }
     const BYTE* GetImageBuffer() const { return m_pImage.get(); }
-    const CBitmap* GetDisplayBitmap() const { return m_pBitmap.get(); }
+    // Converts a picture still waiting for it first (see m_bDisplayPending).
+    const CBitmap* GetDisplayBitmap();
     bool HasMemoryDC() const { return m_pMemDC != nullptr; }
     LONG GetExpected() const { return m_expected; }
     LONG GetReceived() const { return m_received; }
@@ -109,6 +110,7 @@ private:
     void FillPixelRows(const BYTE* data, const RowLayout& layout, bool tradeRows);
     void ConvertToDisplay(CDC* pDC, const RowLayout& layout, LONG rowsAhead);
     void StartConvertAhead();
+    void ConvertPendingDisplay();
     void ConvertArrivedRows();
     void ReleaseDisplayObjects();
     void ReleasePixelRows();
@@ -152,5 +154,13 @@ private:
     bool m_bConvertAhead = false;
     LONG m_nRowsAhead = 0;                    // rows of the incoming image in m_pBackBitmap
     std::optional<ImageGeometry> m_geometry;  // what the display was built for; none yet
+    // A control that has no window and was never drawn shows nothing: the
+    // pixel rows of a new image are converted into the bitmap on the first
+    // draw after it (or the first look at the bitmap), not at completion, so a
+    // container that never draws does not pay for the conversion. Once drawn,
+    // the control converts as it does in a window (ahead, while rows arrive).
+    bool DisplayWanted() const { return GetSafeHwnd() != nullptr || m_bDrawn; }
+    bool m_bDisplayPending = false;
+    bool m_bDrawn = false;
     BOOL m_bSkipErase = FALSE;
 };
