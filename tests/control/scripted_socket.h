@@ -80,6 +80,7 @@ public:
     }
     void SendError(int err) { OnSend(err); }
     void ReceiveError(int err) { OnReceive(err); }
+    using CImageSocket::Notify;  // the subject's own Notify() stays callable
     void Notify(LONG code, int err) {
         switch (code) {
         case SN_CONNECT: OnConnect(err); break;
