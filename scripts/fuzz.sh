@@ -22,13 +22,13 @@ else
   targets=("$target")
 fi
 
-work=build-fuzz
+work=$PWD/build-fuzz  # absolute: the tools' targets change their working directory
 mkdir -p "$work/artifacts"
 failed=()
 for t in "${targets[@]}"; do
   bin=$work/bin/$t
   [[ -x $bin ]] || { echo "fuzz: no such target: $t" >&2; exit 2; }
-  seeds=tests/fuzz/corpus/$t
+  seeds=$PWD/tests/fuzz/corpus/$t
   scratch=$work/corpus/$t
   mkdir -p "$scratch"
   log=$work/artifacts/$t.log

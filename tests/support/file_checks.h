@@ -62,7 +62,7 @@ inline std::string at_line(std::size_t index, const std::string& what)
 
 struct SrecSummary {
     std::string data_chars;   // the data fields of all records, one after the other
-    std::size_t records = 0;  // data records
+    std::vector<std::size_t> record_bytes;  // data bytes of each record
 };
 
 // An S-record file as recmake and recjoin write it: S2 records whose byte
@@ -101,7 +101,7 @@ inline std::string check_srec_file(std::string_view text, SrecSummary* summary =
         if ((~sum & 0xFFu) != unsigned(check)) return at_line(i, "wrong checksum");
         address += std::uint32_t(n);
         s.data_chars.append(data);
-        ++s.records;
+        s.record_bytes.push_back(n);
     }
     if (summary) *summary = std::move(s);
     return "";
@@ -120,7 +120,8 @@ struct DownloadSummary {
 // A download file of convert's layout: "ABCD00", the name line (nine name
 // bytes, module count, check word = 23 x count + b0 + b2 + b4 + b6 + b8), then
 // each module: record line (type 00 or 01, length, start), words of 4 or 6
-// hex digits, end line 55; nothing after the last module. Lower-case hex,
+// hex digits (either case, as convert copies them), end line 55; nothing
+// after the last module. Otherwise lower-case hex,
 // CR LF line ends. The length fields are returned, not compared.
 inline std::string check_module_download(std::string_view text, DownloadSummary* summary = nullptr)
 {

@@ -131,6 +131,8 @@ TEST(Convert, RefusesInputWithoutSettledMeaning)
         {"@XA\n0000\n0001\nend\n\n", "ADSP.EXE line 1: block type is neither P nor D"},
         {"@PA\n0000\n0001\nend\n@\n0001\n", "ADSP.EXE line 5: block type is neither P nor D"},
         {"@PA\n0000\n00001\nend\n\n", "ADSP.EXE line 3: data line of 5 characters"},
+        {"@PA\n0000\n0001\nstop\n\n", "ADSP.EXE line 4: data line of characters that are no hex digits"},
+        {"@DA\n0000\nabcde!\nend\n\n", "ADSP.EXE line 3: data line of characters that are no hex digits"},
         {"@PA\nzz00\n0001\nend\n\n", "ADSP.EXE line 2: address line is not a hex number"},
         {"@PA\n\n0001\nend\n\n", "ADSP.EXE line 2: address line is not a hex number"},
         {"", "no block line"},

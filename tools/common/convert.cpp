@@ -169,6 +169,10 @@ Failure Pass::run(std::int32_t& nmod_out)
         }
         if (count > 1 && type != 0 && buf.size() >= 4 && buf.size() <= 6) {
             if (buf.size() == 5) return refuse("data line of 5 characters (an odd number of hex digits)");
+            // Copied as they stand, other characters would end up in the hex text of the download file.
+            for (char c : buf)
+                if (!std::isxdigit(static_cast<unsigned char>(c)))
+                    return refuse("data line of characters that are no hex digits");
             if (writing) {
                 // Four or six characters and CR LF, stored without a call.
                 unsigned char* p = tmp_.reserve(8);
