@@ -12,6 +12,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # independent S-record implementation used as an oracle in tests and benchmarks
   srecord
+  # the fuzz preset: clang with the libFuzzer and sanitizer runtimes
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the normal and the sanitizer configuration,
-# and runs every test of both through CTest.
+# runs every test of both through CTest, then each fuzz target for a short
+# while on its seed corpus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -12,3 +13,5 @@ for preset in default asan; do
   echo "== $preset: tests"
   ctest --preset "$preset" -j "$jobs"
 done
+echo "== fuzz: every target, 25 s each"
+bash scripts/fuzz.sh all 25
