@@ -21,8 +21,7 @@
 
 namespace {
 
-long resident_kib()
-{
+long resident_kib() {
     std::ifstream status("/proc/self/status");
     std::string key;
     long value = -1;
@@ -36,8 +35,7 @@ long resident_kib()
     return value;
 }
 
-int open_descriptors()
-{
+int open_descriptors() {
     DIR* dir = ::opendir("/proc/self/fd");
     if (!dir) return -1;
     int n = 0;
@@ -56,14 +54,13 @@ Sample sample() { return {resident_kib(), open_descriptors()}; }
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     ziv::bench::ClientArgs args;
     bool single = false;
     int warmup = 1000;
     ziv::cmdline::CommandLine command_line = ziv::bench::client_command_line("bench_soak", args);
-    command_line.options.push_back({"--single", "", "one connection per image (default: live mode)",
-                                    ziv::cmdline::flag(single)});
+    command_line.options.push_back(
+        {"--single", "", "one connection per image (default: live mode)", ziv::cmdline::flag(single)});
     command_line.options.push_back({"--warmup", "W", "images before the first sample (default 1000)",
                                     ziv::cmdline::integer(warmup, 1, 1000000000)});
     for (auto& option : command_line.options)

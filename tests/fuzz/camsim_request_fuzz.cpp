@@ -21,22 +21,19 @@ namespace {
 
 constexpr const char* kName = "camsim_request_fuzz";
 
-[[noreturn]] void fail(const std::string& what)
-{
+[[noreturn]] void fail(const std::string& what) {
     std::fprintf(stderr, "%s: %s\n", kName, what.c_str());
     std::abort();
 }
 
 // The part of [pos, pos + size) inside [0, limit): first position and length.
-std::pair<std::int64_t, std::int64_t> inside(std::int64_t pos, std::int64_t size, std::int64_t limit)
-{
+std::pair<std::int64_t, std::int64_t> inside(std::int64_t pos, std::int64_t size, std::int64_t limit) {
     const std::int64_t from = std::max<std::int64_t>(pos, 0), to = std::min<std::int64_t>(pos + size, limit);
     return to > from ? std::pair{from, to - from} : std::pair{std::int64_t(0), std::int64_t(0)};
 }
 
 void check_reply(const ziv::camsim::FrameSource& sensor, const imageproto::ImageRequest& q,
-                 const imageproto::ImageHeader& h, std::uint64_t frame, const std::vector<std::uint8_t>* pixels)
-{
+                 const imageproto::ImageHeader& h, std::uint64_t frame, const std::vector<std::uint8_t>* pixels) {
     const auto [x, dx] = inside(q.x, q.dx, sensor.width());
     const auto [y, dy] = inside(q.y, q.dy, sensor.height());
     const std::int64_t sx = std::max(q.incrx, 1), sy = std::max(q.incry, 1);
@@ -58,8 +55,7 @@ void check_reply(const ziv::camsim::FrameSource& sensor, const imageproto::Image
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
     const int width = in.ConsumeIntegralInRange(1, 1200), height = in.ConsumeIntegralInRange(1, 64);
     const std::vector<std::uint8_t> stream = in.ConsumeRemainingBytes<std::uint8_t>();

@@ -59,12 +59,21 @@ public:
         ctrl_->SetLive(in_.ConsumeBool());
         for (int step = 0; step < 12 && in_.remaining_bytes() > 0; ++step) {
             switch (in_.ConsumeIntegralInRange(0, 11)) {
-            case 0: ctrl_->Abort(); synced_ = false; break;
+            case 0:
+                ctrl_->Abort();
+                synced_ = false;
+                break;
             case 1: connect(); break;
             case 2: sock_->PeerCloses(in_.ConsumeBool() ? WSAECONNRESET : 0); break;
-            case 3: sock_->ReceiveError(WSAECONNABORTED); synced_ = false; break;
+            case 3:
+                sock_->ReceiveError(WSAECONNABORTED);
+                synced_ = false;
+                break;
             case 4: sock_->SendError(WSAENOBUFS); break;
-            case 5: ctrl_->SetLive(!ctrl_->GetLive()); synced_ = false; break;
+            case 5:
+                ctrl_->SetLive(!ctrl_->GetLive());
+                synced_ = false;
+                break;
             case 6:  // the container acts from inside a later status handler
                 act_ = Act(in_.ConsumeIntegralInRange(1, 4));
                 act_on_ = in_.ConsumeIntegralInRange<LONG>(0, 9);
@@ -102,8 +111,7 @@ private:
         case 1: h.total = std::int32_t(28 + exact + in_.ConsumeIntegralInRange(-40, 40)); break;
         default: h.total = std::int32_t(28 + exact); break;
         }
-        if (imageproto::announced_pixels(h) > kMaxPixels)
-            h.total = std::int32_t(28 + std::uint32_t(h.total) % kFold);
+        if (imageproto::announced_pixels(h) > kMaxPixels) h.total = std::int32_t(28 + std::uint32_t(h.total) % kFold);
 
         // Pixel bytes: from the input while it lasts, then a pattern.
         const std::int64_t announced = imageproto::announced_pixels(h);

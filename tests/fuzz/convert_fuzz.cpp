@@ -18,8 +18,7 @@ constexpr const char* kName = "convert_fuzz";
 
 bool is_word(std::string_view l) { return l.size() >= 4 && l.size() <= 6; }
 
-std::optional<std::uint32_t> plain_hex(std::string_view l)
-{
+std::optional<std::uint32_t> plain_hex(std::string_view l) {
     if (l.empty() || l.size() > 8) return std::nullopt;
     std::uint32_t v = 0;
     for (char c : l) {
@@ -42,8 +41,7 @@ struct Model {
 };
 
 // What convert should make of ADSP.EXE's lines, from the blocks as they stand.
-Model model_of(const std::vector<std::string_view>& lines)
-{
+Model model_of(const std::vector<std::string_view>& lines) {
     Model m;
     std::size_t i = 0;
     while (i < lines.size() && (lines[i].empty() || lines[i][0] != '@')) ++i;  // ahead of the first block
@@ -82,14 +80,12 @@ Model model_of(const std::vector<std::string_view>& lines)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
     ziv::fuzz::enter_scratch_dir();
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     ziv::fuzz::write_file("ADSP.EXE", bytes);
     if (ziv::fuzz::run_tool(ziv::run_convert, {"convert", "fuzz"}) != 0) return 0;

@@ -17,8 +17,7 @@
 
 namespace ziv::fuzz {
 
-[[noreturn]] inline void fail(const char* target, const std::string& what)
-{
+[[noreturn]] inline void fail(const char* target, const std::string& what) {
     std::fprintf(stderr, "%s: %s\n", target, what.c_str());
     std::abort();
 }
@@ -28,10 +27,10 @@ namespace ziv::fuzz {
 // system that writes a truncated file back at close costs more than the run.
 // The tools' messages on standard output go nowhere: libFuzzer reports on
 // standard error.
-inline void enter_scratch_dir()
-{
+inline void enter_scratch_dir() {
     static std::string path;
-    const std::filesystem::path base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::filesystem::temp_directory_path();
+    const std::filesystem::path base =
+        ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::filesystem::temp_directory_path();
     std::string tmpl = (base / "ziv-fuzz-XXXXXX").string();
     if (!::mkdtemp(tmpl.data())) fail("fuzz", "mkdtemp failed");
     path = tmpl;
@@ -50,8 +49,7 @@ inline void enter_scratch_dir()
 
 // Runs a tool's core with the given command line (program name first), as its
 // main would; returns the exit status.
-inline int run_tool(int (*tool)(int, char**), std::vector<std::string> args)
-{
+inline int run_tool(int (*tool)(int, char**), std::vector<std::string> args) {
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -60,15 +58,13 @@ inline int run_tool(int (*tool)(int, char**), std::vector<std::string> args)
     return status;
 }
 
-inline void write_file(const char* name, std::string_view bytes)
-{
+inline void write_file(const char* name, std::string_view bytes) {
     std::ofstream f(name, std::ios::binary | std::ios::trunc);
     f.write(bytes.data(), std::streamsize(bytes.size()));
     if (!f) fail("fuzz", std::string("cannot write ") + name);
 }
 
-inline std::string read_file(const char* name)
-{
+inline std::string read_file(const char* name) {
     std::ifstream f(name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
@@ -76,8 +72,7 @@ inline std::string read_file(const char* name)
 // The lines of a text file as the old text mode gives them: input ends at the
 // first byte 0x1A; a line ends at LF, and a CR right before the LF is not
 // part of it; a last line without LF is not read.
-inline std::vector<std::string_view> text_lines_model(std::string_view bytes)
-{
+inline std::vector<std::string_view> text_lines_model(std::string_view bytes) {
     if (const std::size_t z = bytes.find('\x1a'); z != std::string_view::npos) bytes = bytes.substr(0, z);
     std::vector<std::string_view> lines;
     std::size_t at = 0;

@@ -13,14 +13,12 @@ namespace {
 constexpr const char* kName = "recmake_fuzz";
 }
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
     ziv::fuzz::enter_scratch_dir();
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     ziv::fuzz::write_file("ADSP.OUT", bytes);
     const int status = ziv::fuzz::run_tool(ziv::run_recmake, {"recmake"});

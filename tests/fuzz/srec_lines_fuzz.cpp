@@ -22,8 +22,7 @@ struct Joined {
     ziv::test::SrecSummary summary;
 };
 
-Joined join(const char* first, const char* second)
-{
+Joined join(const char* first, const char* second) {
     Joined j;
     j.status = ziv::fuzz::run_tool(ziv::run_recjoin, {"recjoin", first, second, "out.msf"});
     if (j.status != 0) return j;
@@ -35,15 +34,13 @@ Joined join(const char* first, const char* second)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
     ziv::fuzz::enter_scratch_dir();
     ziv::fuzz::write_file("empty.msf", "");
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
     const std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
     const std::size_t cut = rest.size() * data[0] / 255;

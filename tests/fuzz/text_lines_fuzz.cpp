@@ -14,8 +14,7 @@ namespace {
 
 constexpr const char* kName = "text_lines_fuzz";
 
-std::string text_model(std::string_view bytes)
-{
+std::string text_model(std::string_view bytes) {
     if (const std::size_t z = bytes.find('\x1a'); z != std::string_view::npos) bytes = bytes.substr(0, z);
     std::string text;
     for (std::size_t i = 0; i < bytes.size(); ++i)
@@ -25,8 +24,7 @@ std::string text_model(std::string_view bytes)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 3) return 0;
     const std::size_t block = 1 + data[0] % 64;                     // the reader's block size
     const std::size_t max_line = data[1] < 128 ? 0 : data[1] % 48;  // 0: no limit

@@ -15,8 +15,7 @@ namespace ziv::test {
 
 namespace checks_detail {
 
-inline int hex_value(char c, bool upper_only)
-{
+inline int hex_value(char c, bool upper_only) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     if (!upper_only && c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -24,8 +23,7 @@ inline int hex_value(char c, bool upper_only)
 }
 
 // The value of `digits` hex digits at s, or -1.
-inline long long hex_field(std::string_view s, std::size_t digits, bool upper_only)
-{
+inline long long hex_field(std::string_view s, std::size_t digits, bool upper_only) {
     if (s.size() < digits) return -1;
     long long v = 0;
     for (std::size_t i = 0; i < digits; ++i) {
@@ -38,8 +36,7 @@ inline long long hex_field(std::string_view s, std::size_t digits, bool upper_on
 
 // Splits text into CR LF lines; false when a line ends otherwise (a lone LF,
 // or characters after the last CR LF).
-inline bool crlf_lines(std::string_view text, std::vector<std::string_view>& lines, std::string& error)
-{
+inline bool crlf_lines(std::string_view text, std::vector<std::string_view>& lines, std::string& error) {
     std::size_t at = 0;
     while (at < text.size()) {
         const std::size_t lf = text.find('\n', at);
@@ -53,15 +50,14 @@ inline bool crlf_lines(std::string_view text, std::vector<std::string_view>& lin
     return true;
 }
 
-inline std::string at_line(std::size_t index, const std::string& what)
-{
+inline std::string at_line(std::size_t index, const std::string& what) {
     return "line " + std::to_string(index + 1) + ": " + what;
 }
 
 }  // namespace checks_detail
 
 struct SrecSummary {
-    std::string data_chars;   // the data fields of all records, one after the other
+    std::string data_chars;                 // the data fields of all records, one after the other
     std::vector<std::size_t> record_bytes;  // data bytes of each record
 };
 
@@ -71,8 +67,7 @@ struct SrecSummary {
 // checksum are upper-case hex. The data field keeps the case of the input and
 // may carry characters that are no hex digits (they count by getspair's rule)
 // unless `hex_data_only`.
-inline std::string check_srec_file(std::string_view text, SrecSummary* summary = nullptr, bool hex_data_only = false)
-{
+inline std::string check_srec_file(std::string_view text, SrecSummary* summary = nullptr, bool hex_data_only = false) {
     using namespace checks_detail;
     std::vector<std::string_view> lines;
     std::string error;
@@ -88,7 +83,8 @@ inline std::string check_srec_file(std::string_view text, SrecSummary* summary =
         const long long check = hex_field(l.substr(l.size() - 2), 2, true);
         if (count < 0 || addr < 0 || check < 0) return at_line(i, "count, address or checksum is not upper-case hex");
         if (count < 4 || l.size() != std::size_t(2 * count + 4)) return at_line(i, "byte count does not fit the line");
-        if (addr != address) return at_line(i, "address " + std::to_string(addr) + ", expected " + std::to_string(address));
+        if (addr != address)
+            return at_line(i, "address " + std::to_string(addr) + ", expected " + std::to_string(address));
         const std::size_t n = std::size_t(count - 4);
         if (address + n > kSrecAddressSpace) return at_line(i, "data beyond address FFFFFF");
         unsigned sum = unsigned(count) + unsigned(addr >> 16) + unsigned((addr >> 8) & 0xFF) + unsigned(addr & 0xFF);
@@ -123,8 +119,7 @@ struct DownloadSummary {
 // hex digits (either case, as convert copies them), end line 55; nothing
 // after the last module. Otherwise lower-case hex,
 // CR LF line ends. The length fields are returned, not compared.
-inline std::string check_module_download(std::string_view text, DownloadSummary* summary = nullptr)
-{
+inline std::string check_module_download(std::string_view text, DownloadSummary* summary = nullptr) {
     using namespace checks_detail;
     std::vector<std::string_view> lines;
     std::string error;
@@ -146,7 +141,8 @@ inline std::string check_module_download(std::string_view text, DownloadSummary*
     DownloadSummary s;
     std::size_t i = 2;
     for (long long m = 0; m < count; ++m) {
-        if (i >= lines.size()) return "file ends after " + std::to_string(m) + " of " + std::to_string(count) + " modules";
+        if (i >= lines.size())
+            return "file ends after " + std::to_string(m) + " of " + std::to_string(count) + " modules";
         const std::string_view rec = lines[i];
         if (rec.size() != 18 || !lower_hex(rec) || (rec.substr(0, 2) != "00" && rec.substr(0, 2) != "01"))
             return at_line(i, "not a module record");

@@ -19,8 +19,7 @@ struct SrecCase {
     bool good;
 };
 
-TEST(FileChecks, SrecVerdictsAgreeWithSrecInfo)
-{
+TEST(FileChecks, SrecVerdictsAgreeWithSrecInfo) {
     const std::string golden = "tools/golden/srec/";
     const SrecCase cases[] = {
         {"golden hi.msf", read_test_data(golden + "hi.msf"), true},
@@ -42,8 +41,7 @@ TEST(FileChecks, SrecVerdictsAgreeWithSrecInfo)
     }
 }
 
-TEST(FileChecks, SrecFileRules)
-{
+TEST(FileChecks, SrecFileRules) {
     const SrecCase cases[] = {
         {"non-hex data counted by getspair", crlf({"S2050000000GB3", "S9030000FC"}), true},
         {"address gap", crlf({"S205000000AB4F", "S205000002CD2B", "S9030000FC"}), false},
@@ -55,8 +53,7 @@ TEST(FileChecks, SrecFileRules)
     for (const auto& c : cases) EXPECT_EQ(check_srec_file(c.text).empty(), c.good) << c.what;
 }
 
-TEST(FileChecks, ModuleDownloadRules)
-{
+TEST(FileChecks, ModuleDownloadRules) {
     const std::string good = read_test_data("tools/golden/convert/ADSP.OUT");
     ziv::test::DownloadSummary s;
     ASSERT_EQ(check_module_download(good, &s), "");
