@@ -39,15 +39,25 @@ HRESULT CEventSink::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD, DISPPAR
     return hr;
 }
 
-HRESULT AdviseSink(IUnknown* source, REFIID eventIid, IUnknown* sink, DWORD* cookie) {
-    if (cookie) *cookie = 0;
-    if (!source || !sink || !cookie) return E_POINTER;
+namespace {
+
+// The source's connection point for `eventIid` (a reference the caller releases).
+HRESULT FindPoint(IUnknown* source, REFIID eventIid, IConnectionPoint** point) {
     IConnectionPointContainer* container = nullptr;
     HRESULT hr = source->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
     if (FAILED(hr)) return hr;
-    IConnectionPoint* point = nullptr;
-    hr = container->FindConnectionPoint(eventIid, &point);
+    hr = container->FindConnectionPoint(eventIid, point);
     container->Release();
+    return hr;
+}
+
+}  // namespace
+
+HRESULT AdviseSink(IUnknown* source, REFIID eventIid, IUnknown* sink, DWORD* cookie) {
+    if (cookie) *cookie = 0;
+    if (!source || !sink || !cookie) return E_POINTER;
+    IConnectionPoint* point = nullptr;
+    HRESULT hr = FindPoint(source, eventIid, &point);
     if (FAILED(hr)) return hr;
     hr = point->Advise(sink, cookie);
     point->Release();
@@ -56,12 +66,8 @@ HRESULT AdviseSink(IUnknown* source, REFIID eventIid, IUnknown* sink, DWORD* coo
 
 HRESULT UnadviseSink(IUnknown* source, REFIID eventIid, DWORD cookie) {
     if (!source) return E_POINTER;
-    IConnectionPointContainer* container = nullptr;
-    HRESULT hr = source->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
-    if (FAILED(hr)) return hr;
     IConnectionPoint* point = nullptr;
-    hr = container->FindConnectionPoint(eventIid, &point);
-    container->Release();
+    HRESULT hr = FindPoint(source, eventIid, &point);
     if (FAILED(hr)) return hr;
     hr = point->Unadvise(cookie);
     point->Release();
