@@ -401,6 +401,21 @@ HiveKey* find_key(Hive& hive, std::string_view path) {
     return it == hive.keys.end() ? nullptr : &it->second;
 }
 
+std::vector<std::string> subkey_names(const Hive& hive, std::string_view path) {
+    std::vector<std::string> names;
+    const std::string sort_key = key_sort_key(path);
+    const auto self = hive.keys.find(sort_key);
+    if (self == hive.keys.end()) return names;
+    const std::string prefix = sort_key.empty() ? std::string() : sort_key + kSortSeparator;
+    for (auto it = std::next(self); it != hive.keys.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
+        if (it->first.find(kSortSeparator, prefix.size()) != std::string::npos) continue;  // deeper down
+        const std::string& child = it->second.path;
+        const std::size_t slash = child.rfind('\\');
+        names.push_back(slash == std::string::npos ? child : child.substr(slash + 1));
+    }
+    return names;
+}
+
 HiveKey& ensure_key(Hive& hive, std::string_view path) {
     std::vector<std::string_view> names;
     split_key_path(path, names);

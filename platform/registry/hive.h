@@ -59,6 +59,9 @@ bool split_key_path(std::string_view path, std::vector<std::string_view>& names)
 // character, so the map's order puts every parent right before its children.
 std::string key_sort_key(std::string_view path);
 HiveKey* find_key(Hive& hive, std::string_view path);
+// The names of the keys right below the key at `path`, in the hive's order
+// (by folded name); empty when there is no such key.
+std::vector<std::string> subkey_names(const Hive& hive, std::string_view path);
 // Finds or creates the key of a valid path with any missing parents; a new key
 // takes the spelling of the existing keys above it and of `path` below them.
 HiveKey& ensure_key(Hive& hive, std::string_view path);

@@ -353,6 +353,32 @@ LONG RegDeleteTree(HKEY hKey, LPCTSTR lpSubKey) {
     });
 }
 
+LONG RegEnumKeyEx(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD* lpcchName, DWORD* lpReserved, LPSTR, DWORD* lpcchClass,
+                  void*) {
+    if (!lpName || !lpcchName || lpReserved) return ERROR_INVALID_PARAMETER;
+    return guarded([&]() -> LONG {
+        Target base;
+        LONG result = resolve(hKey, base);
+        if (result != ERROR_SUCCESS) return result;
+        if (!(base.access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
+        Hive hive;
+        result = load_hive(base.hive, hive);
+        if (result != ERROR_SUCCESS) return result;
+        if (!handle_key(hive, base)) return ERROR_KEY_DELETED;
+        const std::vector<std::string> names = subkey_names(hive, base.path);
+        if (dwIndex >= names.size()) return ERROR_NO_MORE_ITEMS;
+        const std::string& name = names[dwIndex];
+        if (*lpcchName <= name.size()) {
+            *lpcchName = DWORD(name.size() + 1);
+            return ERROR_MORE_DATA;
+        }
+        std::memcpy(lpName, name.c_str(), name.size() + 1);
+        *lpcchName = DWORD(name.size());
+        if (lpcchClass) *lpcchClass = 0;
+        return ERROR_SUCCESS;
+    });
+}
+
 LONG RegCloseKey(HKEY hKey) {
     if (hKey == HKEY_CLASSES_ROOT || hKey == HKEY_CURRENT_USER) return ERROR_SUCCESS;
     std::lock_guard lock(handles_mutex());
@@ -370,6 +396,7 @@ const char* RegErrorText(LONG code) {
     case ERROR_OUTOFMEMORY: return "out of memory";
     case ERROR_INVALID_PARAMETER: return "invalid parameter";
     case ERROR_MORE_DATA: return "the buffer is too small";
+    case ERROR_NO_MORE_ITEMS: return "no more items";
     case ERROR_BADDB: return "the registry file is damaged";
     case ERROR_CANTWRITE: return "the registry file could not be written";
     case ERROR_KEY_DELETED: return "the key has been deleted";

@@ -64,6 +64,7 @@ enum : LONG {
     ERROR_OUTOFMEMORY = 14,
     ERROR_INVALID_PARAMETER = 87,
     ERROR_MORE_DATA = 234,
+    ERROR_NO_MORE_ITEMS = 259,
     ERROR_BADDB = 1009,
     ERROR_CANTWRITE = 1013,
     ERROR_KEY_DELETED = 1018,  // the handle's key was deleted since it was opened
@@ -84,6 +85,14 @@ LONG RegDeleteValue(HKEY hKey, LPCTSTR lpValueName);
 // Deletes subKey with everything below it; a null or empty subKey deletes
 // everything below hKey but keeps hKey's key itself.
 LONG RegDeleteTree(HKEY hKey, LPCTSTR lpSubKey);
+// The name of subkey number dwIndex of hKey (0, 1, ... in the order of their
+// names without regard to case; ERROR_NO_MORE_ITEMS past the last). Needs
+// KEY_ENUMERATE_SUB_KEYS. *lpcchName: in, the buffer's size in characters;
+// out, the name's length without its NUL (ERROR_MORE_DATA when it does not
+// fit). Keys have no class and no write time here: lpClass and lpftLastWriteTime
+// are left alone.
+LONG RegEnumKeyEx(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD* lpcchName, DWORD* lpReserved, LPSTR lpClass,
+                  DWORD* lpcchClass, void* lpftLastWriteTime);
 LONG RegCloseKey(HKEY hKey);
 
 // A short description of a result code, for messages.

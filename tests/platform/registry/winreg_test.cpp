@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -202,6 +203,32 @@ TEST_F(Registry, DeletingValuesAndTrees) {
     EXPECT_EQ(opened, nullptr);
     EXPECT_EQ(query(a, "kept"), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(query(ab, "v"), ERROR_SUCCESS);
+}
+
+TEST_F(Registry, EnumeratesTheKeysRightBelowOne) {
+    create("P\\beta\\deep");
+    create("P\\Alpha");
+    create("P\\gamma");
+    create("PQ\\notachild");
+    HKEY p = create("P");
+    std::vector<std::string> names;
+    char name[16];
+    DWORD size = sizeof name;
+    for (DWORD i = 0; RegEnumKeyEx(p, i, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS; ++i) {
+        EXPECT_EQ(size, std::strlen(name));
+        names.push_back(name);
+        size = sizeof name;
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"Alpha", "beta", "gamma"}));
+
+    size = 5;  // "Alpha" needs 6 with its NUL
+    EXPECT_EQ(RegEnumKeyEx(p, 0, name, &size, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 6u);
+    size = sizeof name;
+    EXPECT_EQ(RegEnumKeyEx(create("P\\gamma"), 0, name, &size, nullptr, nullptr, nullptr, nullptr),
+              ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(RegEnumKeyEx(create("P", KEY_QUERY_VALUE), 0, name, &size, nullptr, nullptr, nullptr, nullptr),
+              ERROR_ACCESS_DENIED);
 }
 
 TEST_F(Registry, RefusedCalls) {
