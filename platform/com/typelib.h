@@ -74,9 +74,13 @@ HRESULT CreateTypeLibFromData(const TypeLibData& data, ITypeLib** ppTLib);
 
 // Registration of a type library under HKEY_CLASSES_ROOT\TypeLib\{libid}\{major}.{minor}
 // (hexadecimal version): default value the library's help string (else its
-// name), FLAGS, {lcid}\win32 = the module holding it, HELPDIR. Registering
-// again overwrites. Unregistering removes that version's key and fails with
-// TYPE_E_REGISTRYACCESS when it is not registered. Paths are UTF-8.
+// name), FLAGS, {lcid}\win32 = the module holding it, HELPDIR; and for each
+// dispatch interface Interface\{iid} = its name, with ProxyStubClsid and
+// ProxyStubClsid32 (the automation marshaller) and TypeLib = {libid} with
+// the value Version. Registering again overwrites. Unregistering removes that
+// version's key, the Interface keys that name this library and version, and
+// the {libid} key once no version is left; it fails with
+// TYPE_E_REGISTRYACCESS when the version is not registered. Paths are UTF-8.
 HRESULT RegisterTypeLib(ITypeLib* ptlib, const char* szFullPath, const char* szHelpDir);
 HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid, SYSKIND syskind);
 // The registered module path of a type library; TYPE_E_LIBNOTREGISTERED when none.

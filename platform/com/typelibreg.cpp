@@ -1,15 +1,24 @@
-// Type library registration entries under HKEY_CLASSES_ROOT\TypeLib.
+// Type library registration entries under HKEY_CLASSES_ROOT\TypeLib, and the
+// Interface keys of the library's dispatch interfaces.
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "typelib.h"
 #include "winreg.h"
 
 namespace {
-std::string VersionKey(REFGUID libid, WORD major, WORD minor) {
+// Calls on a dispatch interface are marshalled by the automation marshaller.
+constexpr const char* kDispatchProxyStub = "{00020420-0000-0000-C000-000000000046}";
+
+std::string Version(WORD major, WORD minor) {
     char version[16];
     std::snprintf(version, sizeof version, "%x.%x", major, minor);
-    return "TypeLib\\" + StringFromGUID(libid) + "\\" + version;
+    return version;
+}
+
+std::string VersionKey(REFGUID libid, WORD major, WORD minor) {
+    return "TypeLib\\" + StringFromGUID(libid) + "\\" + Version(major, minor);
 }
 
 std::string Hex(unsigned value) {
@@ -18,15 +27,73 @@ std::string Hex(unsigned value) {
     return text;
 }
 
-bool SetDefault(const std::string& keyName, const std::string& value) {
+bool SetString(const std::string& keyName, const char* valueName, const std::string& value) {
     HKEY key = nullptr;
     if (RegCreateKeyEx(HKEY_CLASSES_ROOT, keyName.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
                        &key, nullptr) != ERROR_SUCCESS)
         return false;
-    const LONG rc = RegSetValueEx(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+    const LONG rc = RegSetValueEx(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                                   static_cast<DWORD>(value.size() + 1));
     RegCloseKey(key);
     return rc == ERROR_SUCCESS;
+}
+
+bool SetDefault(const std::string& keyName, const std::string& value) { return SetString(keyName, nullptr, value); }
+
+// A string value, or "" when it is missing or not a string.
+std::string QueryString(const std::string& keyName, const char* valueName) {
+    HKEY key = nullptr;
+    if (RegOpenKeyEx(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+    DWORD type = 0, size = 0;
+    LONG rc = RegQueryValueEx(key, valueName, nullptr, &type, nullptr, &size);
+    std::string value(size, '\0');
+    if (rc == ERROR_SUCCESS && type == REG_SZ && size)
+        rc = RegQueryValueEx(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || type != REG_SZ) return {};
+    value.resize(std::strlen(value.c_str()));
+    return value;
+}
+
+std::vector<std::string> SubkeyNames(const std::string& keyName) {
+    std::vector<std::string> names;
+    HKEY key = nullptr;
+    if (RegOpenKeyEx(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
+    char name[256];
+    DWORD size = sizeof name;
+    for (DWORD i = 0; RegEnumKeyEx(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS; ++i) {
+        names.emplace_back(name, size);
+        size = sizeof name;
+    }
+    RegCloseKey(key);
+    return names;
+}
+
+// Interface\{iid} of every dispatch interface in the library.
+bool RegisterInterfaces(ITypeLib* lib, const TLIBATTR& attr) {
+    const std::string libid = StringFromGUID(attr.guid);
+    const std::string version = Version(attr.wMajorVerNum, attr.wMinorVerNum);
+    for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
+        TYPEKIND kind{};
+        if (FAILED(lib->GetTypeInfoType(i, &kind)) || kind != TKIND_DISPATCH) continue;
+        ITypeInfo* info = nullptr;
+        if (FAILED(lib->GetTypeInfo(i, &info))) return false;
+        TYPEATTR* typeAttr = nullptr;
+        BSTR name = nullptr;
+        bool ok = SUCCEEDED(info->GetTypeAttr(&typeAttr)) &&
+                  SUCCEEDED(info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr));
+        if (ok) {
+            const std::string key = "Interface\\" + StringFromGUID(typeAttr->guid);
+            ok = SetDefault(key, Utf8FromBstr(name)) && SetDefault(key + "\\ProxyStubClsid", kDispatchProxyStub) &&
+                 SetDefault(key + "\\ProxyStubClsid32", kDispatchProxyStub) && SetDefault(key + "\\TypeLib", libid) &&
+                 SetString(key + "\\TypeLib", "Version", version);
+        }
+        SysFreeString(name);
+        if (typeAttr) info->ReleaseTypeAttr(typeAttr);
+        info->Release();
+        if (!ok) return false;
+    }
+    return true;
 }
 }  // namespace
 
@@ -47,7 +114,7 @@ HRESULT RegisterTypeLib(ITypeLib* ptlib, const char* szFullPath, const char* szH
     const std::string key = VersionKey(lib.guid, lib.wMajorVerNum, lib.wMinorVerNum);
     const bool ok = SetDefault(key, title) && SetDefault(key + "\\FLAGS", std::to_string(lib.wLibFlags)) &&
                     SetDefault(key + "\\" + Hex(lib.lcid) + "\\win32", szFullPath) &&
-                    SetDefault(key + "\\HELPDIR", szHelpDir ? szHelpDir : "");
+                    SetDefault(key + "\\HELPDIR", szHelpDir ? szHelpDir : "") && RegisterInterfaces(ptlib, lib);
     return ok ? S_OK : TYPE_E_REGISTRYACCESS;
 }
 
@@ -57,9 +124,22 @@ HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID, S
     if (RegOpenKeyEx(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
         return TYPE_E_REGISTRYACCESS;
     RegCloseKey(handle);
-    // Other versions of the library may still be registered beside it, and
-    // the registry offers no listing of subkeys: the {libid} key stays.
-    return RegDeleteTree(HKEY_CLASSES_ROOT, key.c_str()) == ERROR_SUCCESS ? S_OK : TYPE_E_REGISTRYACCESS;
+    // The interfaces that name this library and version; the library itself
+    // need not be loadable any more to find them.
+    const std::string libid = StringFromGUID(libID);
+    const std::string version = Version(wVerMajor, wVerMinor);
+    for (const std::string& iid : SubkeyNames("Interface")) {
+        const std::string typeLibKey = "Interface\\" + iid + "\\TypeLib";
+        if (QueryString(typeLibKey, nullptr) == libid && QueryString(typeLibKey, "Version") == version &&
+            RegDeleteTree(HKEY_CLASSES_ROOT, ("Interface\\" + iid).c_str()) != ERROR_SUCCESS)
+            return TYPE_E_REGISTRYACCESS;
+    }
+    if (RegDeleteTree(HKEY_CLASSES_ROOT, key.c_str()) != ERROR_SUCCESS) return TYPE_E_REGISTRYACCESS;
+    // The {libid} key goes with its last version.
+    const std::string libKey = "TypeLib\\" + libid;
+    if (SubkeyNames(libKey).empty() && RegDeleteTree(HKEY_CLASSES_ROOT, libKey.c_str()) != ERROR_SUCCESS)
+        return TYPE_E_REGISTRYACCESS;
+    return S_OK;
 }
 
 HRESULT QueryPathOfRegTypeLib(REFGUID guid, WORD wMaj, WORD wMin, LCID lcid, std::string* path) {
@@ -68,14 +148,9 @@ HRESULT QueryPathOfRegTypeLib(REFGUID guid, WORD wMaj, WORD wMin, LCID lcid, std
     HKEY key = nullptr;
     if (RegOpenKeyEx(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
         return TYPE_E_LIBNOTREGISTERED;
-    DWORD type = 0, size = 0;
-    LONG rc = RegQueryValueEx(key, nullptr, nullptr, &type, nullptr, &size);
-    std::string value(size, '\0');
-    if (rc == ERROR_SUCCESS && type == REG_SZ && size)
-        rc = RegQueryValueEx(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size);
     RegCloseKey(key);
-    if (rc != ERROR_SUCCESS || type != REG_SZ) return TYPE_E_LIBNOTREGISTERED;
-    value.resize(std::strlen(value.c_str()));
+    std::string value = QueryString(keyName, nullptr);
+    if (value.empty()) return TYPE_E_LIBNOTREGISTERED;
     *path = value;
     return S_OK;
 }

@@ -156,4 +156,68 @@ TEST_F(Creation, RegistersATypeLibrary) {
     EXPECT_EQ(UnRegisterTypeLib(kLibid, 1, 0, 0, SYS_WIN32), TYPE_E_REGISTRYACCESS);
     lib->Release();
 }
+
+// The string value of a key below HKEY_CLASSES_ROOT; "(none)" when the key is missing.
+std::string ClassesValue(const std::string& keyName, const char* valueName = nullptr) {
+    HKEY key = nullptr;
+    if (RegOpenKeyEx(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "(none)";
+    char value[256] = {};
+    DWORD size = sizeof value - 1;
+    RegQueryValueEx(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(key);
+    return value;
+}
+
+TEST_F(Creation, RegistersTheDispatchInterfacesOfATypeLibrary) {
+    constexpr GUID kLibid = MakeGuid("{7E57C0DE-0000-4000-8000-0000000000AA}");
+    constexpr GUID kOtherLib = MakeGuid("{7E57C0DE-0000-4000-8000-0000000000AB}");
+    constexpr IID kDispatch = MakeGuid("{7E57C0DE-0000-4000-8000-0000000000B1}");
+    constexpr IID kEvents = MakeGuid("{7E57C0DE-0000-4000-8000-0000000000B2}");
+    constexpr IID kForeign = MakeGuid("{7E57C0DE-0000-4000-8000-0000000000B3}");
+    constexpr CLSID kClass = MakeGuid("{7E57C0DE-0000-4000-8000-0000000000C1}");
+    static constexpr ImplData kImpls[] = {{kDispatch, IMPLTYPEFLAG_FDEFAULT},
+                                          {kEvents, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE}};
+    static constexpr TypeData kTypes[] = {{TKIND_DISPATCH, "_DCounter", kDispatch, 0},
+                                          {TKIND_DISPATCH, "_DCounterEvents", kEvents, 0},
+                                          {TKIND_COCLASS, "Counter", kClass, TYPEFLAG_FCANCREATE, nullptr, {}, kImpls}};
+    static constexpr TypeData kForeignTypes[] = {{TKIND_DISPATCH, "_DForeign", kForeign, 0}};
+    const TypeLibData data = {"COUNTERLib", kLibid, 1, 0, 0, 0, nullptr, nullptr, kTypes};
+    const TypeLibData other = {"OTHERLib", kOtherLib, 1, 0, 0, 0, nullptr, nullptr, kForeignTypes};
+    ITypeLib* lib = nullptr;
+    ITypeLib* otherLib = nullptr;
+    ASSERT_EQ(CreateTypeLibFromData(data, &lib), S_OK);
+    ASSERT_EQ(CreateTypeLibFromData(other, &otherLib), S_OK);
+    ASSERT_EQ(RegisterTypeLib(otherLib, "/opt/other.so", nullptr), S_OK);
+    ASSERT_EQ(RegisterTypeLib(lib, "/opt/counter.so", "/opt"), S_OK);
+
+    const std::string psDispatch = "{00020420-0000-0000-C000-000000000046}";
+    struct Row {
+        IID iid;
+        const char* sub;
+        const char* valueName;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {kDispatch, "", nullptr, "_DCounter"},
+        {kDispatch, "\\ProxyStubClsid", nullptr, psDispatch},
+        {kDispatch, "\\ProxyStubClsid32", nullptr, psDispatch},
+        {kDispatch, "\\TypeLib", nullptr, StringFromGUID(kLibid)},
+        {kDispatch, "\\TypeLib", "Version", "1.0"},
+        {kEvents, "", nullptr, "_DCounterEvents"},
+        {kEvents, "\\TypeLib", nullptr, StringFromGUID(kLibid)},
+        {kClass, "", nullptr, "(none)"},  // classes are not interfaces
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(ClassesValue("Interface\\" + StringFromGUID(row.iid) + row.sub, row.valueName), row.expected)
+            << StringFromGUID(row.iid) << row.sub;
+    EXPECT_EQ(ClassesValue("TypeLib\\" + StringFromGUID(kLibid) + "\\1.0\\HELPDIR"), "/opt");
+
+    EXPECT_EQ(UnRegisterTypeLib(kLibid, 1, 0, 0, SYS_WIN32), S_OK);
+    EXPECT_EQ(ClassesValue("Interface\\" + StringFromGUID(kDispatch)), "(none)");
+    EXPECT_EQ(ClassesValue("Interface\\" + StringFromGUID(kEvents)), "(none)");
+    EXPECT_EQ(ClassesValue("TypeLib\\" + StringFromGUID(kLibid)), "(none)") << "no version left";
+    EXPECT_EQ(ClassesValue("Interface\\" + StringFromGUID(kForeign)), "_DForeign") << "another library's";
+    lib->Release();
+    otherLib->Release();
+}
 }  // namespace
