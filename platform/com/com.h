@@ -7,5 +7,6 @@
 #include "dispmap.h"
 #include "eventsink.h"
 #include "objbase.h"
+#include "olemodule.h"
 #include "propbag.h"
 #include "typelib.h"

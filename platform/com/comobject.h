@@ -40,7 +40,7 @@ public:
     ULONG AddRef() override { return ++m_cRef; }
     ULONG Release() override {
         const ULONG left = --m_cRef;
-        if (left == 0) delete this;
+        if (left == 0) OnFinalRelease();
         return left;
     }
 
@@ -56,6 +56,9 @@ protected:
     // Identifiers the object answers besides those of its interfaces (say,
     // the event interface of a sink that is an IDispatch).
     virtual void* QueryExtraInterface(REFIID) { return nullptr; }
+    // Runs when the last reference goes. An object that may lose it while
+    // its own code is still on the stack defers the deletion here.
+    virtual void OnFinalRelease() { delete this; }
 
 private:
     void* FindInterface(REFIID riid) {
