@@ -42,6 +42,8 @@
 #include <cstring>
 #include <limits>
 
+#include "zivcontrolres.h"
+
 namespace {
 
 constexpr DWORD kBmpHeadersSize = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFO);  // 1078
@@ -63,6 +65,70 @@ LONG ClampToLong(std::int64_t v) {
 
 }  // namespace
 
+// --- Automation ---------------------------------------------------------
+
+// In the order of the dispatch identifiers 1 to 9; AboutBox has its reserved one.
+constexpr DispatchEntry kDispatchMap[] = {
+    DispProperty<&CZiVControlCtrl::GetServer, &CZiVControlCtrl::SetServer, VT_BSTR>("server", dispidServer),
+    DispProperty<&CZiVControlCtrl::GetPort, &CZiVControlCtrl::SetPort, VT_I4>("port", dispidPort),
+    DispProperty<&CZiVControlCtrl::GetBusy, &CZiVControlCtrl::SetBusy, VT_BOOL>("Busy", dispidBusy),
+    DispProperty<&CZiVControlCtrl::GetLive, &CZiVControlCtrl::SetLive, VT_BOOL>("live", dispidLive),
+    DispMethod<&CZiVControlCtrl::RequestImage, VT_EMPTY, VT_I4, VT_I4, VT_I4, VT_I4, VT_I4, VT_I4>("RequestImage",
+                                                                                                   dispidRequestImage),
+    DispMethod<&CZiVControlCtrl::SetPosition, VT_EMPTY, VT_I4, VT_I4, VT_I4, VT_I4>("SetPosition", dispidSetPosition),
+    DispMethod<&CZiVControlCtrl::Abort, VT_EMPTY>("Abort", dispidAbort),
+    DispMethod<&CZiVControlCtrl::SaveToBmp, VT_BOOL, VT_BSTR>("SaveToBmp", dispidSaveToBmp),
+    DispMethod<&CZiVControlCtrl::GetImgAttrib, VT_EMPTY, VT_BYREF | VT_I4, VT_BYREF | VT_I4, VT_BYREF | VT_I4,
+               VT_BYREF | VT_I4>("GetImgAttrib", dispidGetImgAttrib),
+    DispMethod<&CZiVControlCtrl::AboutBox, VT_EMPTY>("AboutBox", DISPID_ABOUTBOX),
+};
+
+constexpr bool NumberedInTableOrder(std::span<const DispatchEntry> map) {
+    DISPID next = 1;
+    for (const DispatchEntry& e : map)
+        if (e.dispid != DISPID_ABOUTBOX && e.dispid != next++) return false;
+    return true;
+}
+static_assert(NumberedInTableOrder(kDispatchMap));
+
+constexpr EventEntry kEventMap[] = {
+    DispEvent<VT_I4>("PictureReady", eventidPictureReady),
+};
+
+std::span<const DispatchEntry> CZiVControlCtrl::GetDispatchMap() const { return kDispatchMap; }
+std::span<const EventEntry> CZiVControlCtrl::GetEventMap() const { return kEventMap; }
+
+HRESULT CZiVControlCtrl::GetTypeLib(LCID, LPTYPELIB* ppTypeLib) {
+    return CreateTypeLibFromData(kZivControlTypeLib, ppTypeLib);
+}
+
+HRESULT CZiVControlCtrl::GetClassID(CLSID* pClassID) {
+    if (!pClassID) return E_POINTER;
+    *pClassID = CLSID_ZiVControl;
+    return S_OK;
+}
+
+DWORD CZiVControlCtrl::GetMiscStatus() { return kMiscStatus; }
+
+std::span<const CLSID> CZiVControlCtrl::GetPropPageIDs() const {
+    static constexpr CLSID kPages[] = {CLSID_ZiVControlPropPage};
+    return kPages;
+}
+
+// Only the version and the framework's extent are saved: server, port and
+// live are the container's to set anew each time.
+void CZiVControlCtrl::DoPropExchange(CPropExchange* pPX) {
+    ExchangeVersion(pPX, kVersion);
+    COleControl::DoPropExchange(pPX);
+}
+
+void CZiVControlCtrl::OnResetState() { COleControl::OnResetState(); }
+
+void CZiVControlCtrl::AboutBox() {
+    CDialog about(*FindDialogTemplate(IDD_ABOUTBOX_ZIVCONTROL), GetSafeHwnd());
+    about.DoModal();
+}
+
 CZiVControlCtrl::CZiVControlCtrl(std::unique_ptr<CImageSocket> socket)
     : m_pSocket(socket ? std::move(socket) : std::make_unique<CImageSocket>()) {
     std::memset(&m_bmi, 0, sizeof m_bmi);
@@ -71,6 +137,7 @@ CZiVControlCtrl::CZiVControlCtrl(std::unique_ptr<CImageSocket> socket)
     m_bmi.bmiHeader.biBitCount = 8;
     m_bmi.bmiHeader.biCompression = BI_RGB;
     for (int i = 0; i < 256; ++i) m_bmi.bmiColors[i] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
+    InitializeIIDs(&DIID__DZiVControl, &DIID__DZiVControlEvents);
     m_pSocket->Attach(this);
 }
 

@@ -1,7 +1,8 @@
 // The image control: fetches images from the camera's image server (one TCP
 // connection per RequestImage, or a stream of them in live mode), shows the
 // last one, saves it as a BMP file and reports every stage and failure through
-// PictureReady.
+// PictureReady. Containers reach it through the dispatch interface
+// _DZiVControl and hear it through _DZiVControlEvents (zivtypelib.h).
 #pragma once
 
 #include <array>
@@ -17,11 +18,20 @@
 #include "olecontrol.h"
 #include "picturestatus.h"
 #include "wingdi.h"
+#include "zivtypelib.h"
 
 class CZiVControlCtrl : public COleControl, public CObserver {
+    DECLARE_DISPATCH_MAP()
+    DECLARE_EVENT_MAP()
+
 public:
     static constexpr int kReceiveBufferSize = 65536;
-    static constexpr DISPID eventidPictureReady = 1;
+    // The version of the saved state: major in the upper, minor in the lower half.
+    static constexpr WORD kVersionMajor = 1;
+    static constexpr WORD kVersionMinor = 0;
+    static constexpr DWORD kVersion = DWORD(kVersionMajor) << 16 | kVersionMinor;
+    static constexpr DWORD kMiscStatus = OLEMISC_SETCLIENTSITEFIRST | OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_INSIDEOUT |
+                                         OLEMISC_CANTLINKINSIDE | OLEMISC_RECOMPOSEONRESIZE;
     // Images whose pixel rows (or BMP file) would not fit the 32-bit size
     // fields are refused.
     static constexpr std::int64_t kMaxPixelRowBytes = 0x7FFFFFFF - 1078;
@@ -46,6 +56,12 @@ public:
     void Abort();
     BOOL SaveToBmp(LPCTSTR fileName);
     void GetImgAttrib(LONG* x, LONG* y, LONG* dx, LONG* dy);
+    // Shows the About box modally.
+    void AboutBox();
+
+    HRESULT GetClassID(CLSID* pClassID) override;
+    using COleControl::GetMiscStatus;
+    DWORD GetMiscStatus() override;
 
     void Update(CSubject* subject) override;
     DWORD GetControlFlags() override;
@@ -62,6 +78,10 @@ public:
     LONG GetReceived() const { return m_received; }
 
 protected:
+    HRESULT GetTypeLib(LCID lcid, LPTYPELIB* ppTypeLib) override;
+    std::span<const CLSID> GetPropPageIDs() const override;
+    void DoPropExchange(CPropExchange* pPX) override;
+    void OnResetState() override;
     void OnDraw(CDC* pdc, const CRect& rcBounds, const CRect& rcInvalid) override;
     void OnDestroy() override;
     void OnNcPaint() override;

@@ -8,9 +8,11 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "cmdline.h"
+#include "eventsink.h"
 #include "zivcontrolctrl.h"
 
 namespace {
@@ -73,15 +75,23 @@ int main(int argc, char** argv)
     CZiVControlCtrl ctrl;
     ctrl.SetServer(host.c_str());
     ctrl.SetPort(static_cast<LONG>(port));
+    // One sink on the control's connection point; each part below puts its
+    // own handler behind it.
+    std::function<void(LONG)> on_status;
+    DWORD cookie = 0;
+    auto* sink = new CEventSink(DIID__DZiVControlEvents,
+                                {SinkHandler<VT_I4>(eventidPictureReady, [&](LONG status) { on_status(status); })});
+    AdviseSink(ctrl.GetControllingUnknown(), DIID__DZiVControlEvents, sink, &cookie);
+    sink->Release();
 
     // One image of 640 x 480 sensor pixels, every second pixel: 320 x 240.
     std::printf("single image from %s:%d, window 0,0 640x480, steps 2,2\n", host.c_str(), port);
     auto t0 = std::chrono::steady_clock::now();
-    ctrl.SetEventSink([&](DISPID, LONG status) {
+    on_status = [&](LONG status) {
         double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
         std::printf("  PictureReady(%ld) %-20s %7.2f ms\n", static_cast<long>(status), status_name(status), ms);
         if (status != PR_REQUEST_SENT && status != PR_IMAGE_STARTED) QCoreApplication::exit(status);
-    });
+    };
     ctrl.RequestImage(0, 0, 640, 480, 2, 2);
     int rc = run_until_done(10000);
     if (rc != PR_IMAGE_READY) {
@@ -99,14 +109,14 @@ int main(int argc, char** argv)
     const int images = 200;
     int ready = 0;
     ctrl.SetLive(TRUE);
-    ctrl.SetEventSink([&](DISPID, LONG status) {
+    on_status = [&](LONG status) {
         if (status == PR_IMAGE_READY && ++ready == images) {
             ctrl.SetLive(FALSE);
             QCoreApplication::exit(0);
         } else if (status != PR_IMAGE_READY && status != PR_REQUEST_SENT && status != PR_IMAGE_STARTED) {
             QCoreApplication::exit(status);
         }
-    });
+    };
     t0 = std::chrono::steady_clock::now();
     ctrl.RequestImage(0, 0, 1280, 1024, 1, 1);
     rc = run_until_done(30000);

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "bench_common.h"
+#include "eventsink.h"
 #include "zivcontrolctrl.h"
 
 int main(int argc, char** argv) {
@@ -30,7 +31,7 @@ int main(int argc, char** argv) {
     QImage surface(1, 1, QImage::Format_RGB32);
     CDC canvas(&surface);
     std::chrono::steady_clock::time_point start;
-    ctrl.SetEventSink([&](DISPID, LONG status) {
+    auto on_status = [&](LONG status) {
         switch (status) {
         case PR_IMAGE_READY:
             // Drawn once, the control converts every image for display, as it
@@ -49,7 +50,11 @@ int main(int argc, char** argv) {
             failure = status;
             QCoreApplication::exit(1);
         }
-    });
+    };
+    DWORD cookie = 0;
+    auto* sink = new CEventSink(DIID__DZiVControlEvents, {SinkHandler<VT_I4>(eventidPictureReady, on_status)});
+    AdviseSink(ctrl.GetControllingUnknown(), DIID__DZiVControlEvents, sink, &cookie);
+    sink->Release();
     ctrl.RequestImage(0, 0, width, height, 1, 1);
     QTimer::singleShot(120000, [] { QCoreApplication::exit(3); });
     const int rc = app.exec();

@@ -1,5 +1,6 @@
 #include "cwnd.h"
 
+#include <QCloseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QWidget>
@@ -37,6 +38,10 @@ protected:
         const QRect r = event->rect();
         m_owner->OnPaint(&dc, CRect(r.left(), r.top(), r.left() + r.width(), r.top() + r.height()));
     }
+    void closeEvent(QCloseEvent* event) override {
+        if (m_owner) m_owner->OnClose();
+        QWidget::closeEvent(event);
+    }
     void showEvent(QShowEvent*) override { m_ncPending = true; }
     void moveEvent(QMoveEvent*) override { m_ncPending = true; }
     void resizeEvent(QResizeEvent*) override { m_ncPending = true; }
@@ -51,13 +56,31 @@ CWnd::CWnd() = default;
 
 CWnd::~CWnd() { DestroyWindow(); }
 
-BOOL CWnd::Create(QWidget* parent, const RECT& rect) {
+BOOL CWnd::Create(QWidget* parent, const RECT& rect) { return Create(parent, rect, WS_CHILD | WS_VISIBLE); }
+
+BOOL CWnd::Create(QWidget* parent, const RECT& rect, DWORD dwStyle) {
     if (m_pWidget) return FALSE;
     auto* widget = new CWndWidget(this, parent);
     m_pWidget = widget;
-    widget->setGeometry(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
-    widget->show();
+    QRect geometry(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+    if (dwStyle & WS_POPUP) {
+        widget->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+        if (parent) geometry.moveTopLeft(parent->mapToGlobal(geometry.topLeft()));
+    }
+    widget->setGeometry(geometry);
+    if (dwStyle & WS_VISIBLE) widget->show();
     return TRUE;
+}
+
+void CWnd::SetWindowText(LPCTSTR lpszString) {
+    if (m_pWidget) m_pWidget->setWindowTitle(QString::fromUtf8(lpszString ? lpszString : ""));
+}
+
+BOOL CWnd::ShowWindow(int nCmdShow) {
+    if (!m_pWidget) return FALSE;
+    const BOOL wasVisible = m_pWidget->isVisible() ? TRUE : FALSE;
+    m_pWidget->setVisible(nCmdShow != SW_HIDE);
+    return wasVisible;
 }
 
 BOOL CWnd::DestroyWindow() {
@@ -74,10 +97,8 @@ int CWnd::ReleaseDC(CDC* dc) { return dc == &m_dc ? 1 : 0; }
 BOOL CWnd::InvalidateRect(LPCRECT rect, BOOL erase) {
     if (!m_pWidget) return FALSE;
     if (erase) static_cast<CWndWidget*>(m_pWidget)->RequestErase();
-    if (rect)
-        m_pWidget->update(rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top);
-    else
-        m_pWidget->update();
+    if (rect) m_pWidget->update(rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top);
+    else m_pWidget->update();
     return TRUE;
 }
 
@@ -106,3 +127,4 @@ void CWnd::OnPaint(CDC*, const CRect&) {}
 BOOL CWnd::OnEraseBkgnd(CDC*) { return TRUE; }
 void CWnd::OnNcPaint() {}
 void CWnd::OnDestroy() {}
+void CWnd::OnClose() {}

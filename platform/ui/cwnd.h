@@ -14,6 +14,7 @@
 //                      that follows an InvalidateRect with erase TRUE or a
 //                      non-client paint, after OnNcPaint and before OnPaint;
 //                      its result is only for the handler's own logic.
+//  - WM_CLOSE       -> QWidget::closeEvent: OnClose runs, then the window hides.
 //  - WM_DESTROY     -> OnDestroy runs when the widget is being destroyed, whether
 //                      through DestroyWindow or because its parent deleted it;
 //                      the widget is still valid then.
@@ -40,6 +41,20 @@ constexpr UINT SWP_NOZORDER = 0x0004;
 constexpr UINT SWP_NOREDRAW = 0x0008;
 constexpr UINT SWP_NOACTIVATE = 0x0010;
 
+constexpr int SW_HIDE = 0;
+constexpr int SW_SHOW = 5;
+
+// Window styles that Create understands.
+enum : DWORD {
+    WS_POPUP = 0x80000000,    // a top-level window of its own (a dialog), owned by the parent
+    WS_CHILD = 0x40000000,    // a child inside the parent (the default)
+    WS_VISIBLE = 0x10000000,  // shown at once
+    WS_CAPTION = 0x00C00000,
+    WS_SYSMENU = 0x00080000,
+    WS_GROUP = 0x00020000,
+    WS_TABSTOP = 0x00010000,
+};
+
 class CWnd {
 public:
     CWnd();
@@ -52,6 +67,14 @@ public:
     // Creates the window as a child of `parent` (top-level when null) at `rect`
     // in the parent's coordinates, and shows it. FALSE if one exists already.
     BOOL Create(QWidget* parent, const RECT& rect);
+    // The same with styles: WS_POPUP makes a top-level window owned by
+    // `parent` at `rect` in the parent's coordinates (screen coordinates
+    // without a parent); WS_VISIBLE shows it.
+    BOOL Create(QWidget* parent, const RECT& rect, DWORD dwStyle);
+    // The caption of a top-level window.
+    void SetWindowText(LPCTSTR lpszString);
+    // SW_SHOW or SW_HIDE; TRUE when the window was visible before.
+    BOOL ShowWindow(int nCmdShow);
     BOOL DestroyWindow();
     HWND GetSafeHwnd() const { return m_pWidget; }
 
@@ -70,6 +93,9 @@ protected:
     virtual BOOL OnEraseBkgnd(CDC* dc);
     virtual void OnNcPaint();
     virtual void OnDestroy();
+    // The user closes a top-level window (its close button); the window is
+    // hidden afterwards, not destroyed.
+    virtual void OnClose();
 
 private:
     friend class CWndWidget;

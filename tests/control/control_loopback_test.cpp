@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "function_sink.h"
 #include "server.h"
 #include "zivcontrolctrl.h"
 
@@ -70,7 +71,7 @@ struct Client {
     explicit Client(int port, const char* server = "127.0.0.1") {
         ctrl.SetServer(server);
         ctrl.SetPort(port);
-        ctrl.SetEventSink([this](DISPID, LONG s) {
+        FunctionSink::Advise(ctrl.GetControllingUnknown(), DIID__DZiVControlEvents, [this](DISPID, LONG s) {
             statuses.push_back(s);
             if (onStatus) onStatus(s);
         });
@@ -81,7 +82,7 @@ struct Client {
 
 // True when the control's pixel rows hold reply `frame` of the camera.
 ::testing::AssertionResult ShowsFrame(const Client& c, const Camera& cam, std::uint64_t frame, int wx, int wy,
-                                       int incrx, int incry) {
+                                      int incrx, int incry) {
     LONG x, y, w, r;
     const_cast<CZiVControlCtrl&>(c.ctrl).GetImgAttrib(&x, &y, &w, &r);
     const BYTE* rows = c.ctrl.GetPixelRows();
@@ -127,7 +128,8 @@ TEST(ControlLoopback, LiveForManyImagesThenOff) {
     ASSERT_TRUE(RunUntil([&] { return c.Count(PR_IMAGE_READY) == size_t(kImages); }));
     RunFor(100);
     Statuses expected;
-    for (int i = 0; i < kImages; ++i) expected.insert(expected.end(), {PR_REQUEST_SENT, PR_IMAGE_STARTED, PR_IMAGE_READY});
+    for (int i = 0; i < kImages; ++i)
+        expected.insert(expected.end(), {PR_REQUEST_SENT, PR_IMAGE_STARTED, PR_IMAGE_READY});
     EXPECT_EQ(c.statuses, expected) << "no request after live went off";
     EXPECT_TRUE(ShowsFrame(c, cam, kImages - 1, 0, 0, 1, 1));
     EXPECT_EQ(cam.server->requests_served(), std::uint64_t(kImages));

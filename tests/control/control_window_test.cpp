@@ -30,7 +30,8 @@ struct Windowed {
         auto s = std::make_unique<ScriptedSocket>();
         sock = s.get();
         ctrl = std::make_unique<CountingCtrl>(std::move(s));
-        ctrl->SetEventSink([this](DISPID, LONG st) { statuses.push_back(st); });
+        FunctionSink::Advise(ctrl->GetControllingUnknown(), DIID__DZiVControlEvents,
+                             [this](DISPID, LONG st) { statuses.push_back(st); });
         parent->resize(300, 200);
         parent->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(parent.get()));
@@ -55,7 +56,7 @@ TEST(ControlWindow, WhiteBeforeAnyImage) {
 TEST(ControlWindow, ImageIsCopiedClippedNeverScaled) {
     Windowed w;
     const int before = w.ctrl->draws;
-    w.Show(160, 120, 4);  // larger than the window
+    w.Show(160, 120, 4);                                     // larger than the window
     QTRY_VERIFY_WITH_TIMEOUT(w.ctrl->draws > before, 2000);  // the completion scheduled a repaint
     const QImage shot = w.Grab();
     ASSERT_EQ(shot.size(), QSize(100, 80));

@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "function_sink.h"
 #include "imageproto.h"
 #include "scripted_socket.h"
 #include "zivcontrolctrl.h"
@@ -51,11 +52,12 @@ struct Harness {
         ctrl = std::make_unique<CZiVControlCtrl>(std::move(socket));
         ctrl->SetServer("camera");
         ctrl->SetPort(2002);
-        ctrl->SetEventSink([this](DISPID dispid, LONG status) {
-            EXPECT_EQ(dispid, 1);
-            statuses.push_back(status);
-            if (onStatus) onStatus(status);
-        });
+        FunctionSink::Advise(ctrl->GetControllingUnknown(), DIID__DZiVControlEvents,
+                             [this](DISPID dispid, LONG status) {
+                                 EXPECT_EQ(dispid, 1);
+                                 statuses.push_back(status);
+                                 if (onStatus) onStatus(status);
+                             });
     }
 
     // RequestImage and a successful connect: the request is on the wire.

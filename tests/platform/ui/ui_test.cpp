@@ -9,11 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "function_sink.h"
 #include "olecontrol.h"
 
 namespace {
 
+constexpr IID kProbeEvents = MakeGuid("{7E57C0DE-0000-4000-8000-0000000000E1}");
+
 struct Probe : COleControl {
+    Probe() { InitializeIIDs(nullptr, &kProbeEvents); }
     std::vector<std::string> log;
     BOOL eraseAnswer = TRUE;
     CRect lastBounds;
@@ -86,7 +90,9 @@ TEST(Wnd, SetWindowPosMovesSizesAndKeepsOrWakesTheZOrder) {
     Probe a, b;
     a.CreateControlWindow(w.parent.get(), CRect(0, 0, 10, 10));
     b.CreateControlWindow(w.parent.get(), CRect(0, 0, 10, 10));
-    const auto order = [&] { return w.parent->children().indexOf(a.GetSafeHwnd()) < w.parent->children().indexOf(b.GetSafeHwnd()); };
+    const auto order = [&] {
+        return w.parent->children().indexOf(a.GetSafeHwnd()) < w.parent->children().indexOf(b.GetSafeHwnd());
+    };
     ASSERT_TRUE(order()) << "a below b";
     EXPECT_TRUE(a.SetWindowPos(nullptr, 5, 6, 70, 80, SWP_NOZORDER));
     EXPECT_EQ(a.GetSafeHwnd()->geometry(), QRect(5, 6, 70, 80));
@@ -142,9 +148,12 @@ TEST(OleControl, EventsGoToTheSinkWhichMayChangeWhileFiring) {
     Probe p;
     p.FireEvent(1, 5);  // no sink: nothing happens
     std::vector<std::pair<DISPID, LONG>> first, second;
-    p.SetEventSink([&](DISPID id, LONG v) {
+    IUnknown* source = p.GetControllingUnknown();
+    DWORD firstCookie = 0;
+    firstCookie = FunctionSink::Advise(source, kProbeEvents, [&](DISPID id, LONG v) {
         first.emplace_back(id, v);
-        p.SetEventSink([&](DISPID id2, LONG v2) { second.emplace_back(id2, v2); });
+        UnadviseSink(source, kProbeEvents, firstCookie);
+        FunctionSink::Advise(source, kProbeEvents, [&](DISPID id2, LONG v2) { second.emplace_back(id2, v2); });
     });
     p.FireEvent(1, 9);
     p.FireEvent(1, 8);
