@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
 #include <QWidget>
 #include <algorithm>
@@ -11,6 +13,7 @@
 
 #include "function_sink.h"
 #include "olecontrol.h"
+#include "proppage.h"
 
 namespace {
 
@@ -163,6 +166,95 @@ TEST(OleControl, EventsGoToTheSinkWhichMayChangeWhileFiring) {
     p.SetModifiedFlag();
     EXPECT_EQ(p.IsModified(), TRUE);
     EXPECT_TRUE(p.GetControlFlags() & COleControl::clipPaintDC);
+}
+
+TEST(Dialog, DialogUnitsRoundToNearestPixel) {
+    const struct {
+        DialogBaseUnits base;
+        RECT units, pixels;
+    } rows[] = {
+        {{6, 13}, {10, 10, 20, 20}, {15, 16, 30, 33}},     // 16.25 and 32.5
+        {{7, 16}, {221, 7, 253, 21}, {387, 14, 443, 42}},  // 386.75 and 442.75
+        {{8, 16}, {0, 0, 0, 0}, {0, 0, 0, 0}},
+    };
+    for (const auto& row : rows) EXPECT_EQ(CRect(DialogUnitsToPixels(row.units, row.base)), CRect(row.pixels));
+}
+
+constexpr DialogItemTemplate kItems[] = {
+    {IDC_STATIC, DialogItemKind::ltext, "A line & more", 7, 7, 100, 8},
+    {10, DialogItemKind::editText, "text", 7, 20, 100, 12},
+    {IDOK, DialogItemKind::defPushButton, "OK", 120, 7, 40, 14},
+};
+constexpr DialogTemplate kDialog{
+    5, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, "Probe dialog", 0, 0, 170, 40, "Sans Serif", 9, kItems};
+
+TEST(Dialog, ItemsFromTheTemplateInDialogUnits) {
+    CDialog dialog(kDialog);
+    ASSERT_TRUE(dialog.Create(nullptr));
+    QWidget* window = dialog.GetSafeHwnd();
+    EXPECT_EQ(window->windowTitle(), "Probe dialog");
+    const DialogBaseUnits base = GetDialogBaseUnits(kDialog);
+    EXPECT_GT(base.cx, 0);
+    RECT size{0, 0, 170, 40};
+    dialog.MapDialogRect(&size);
+    EXPECT_EQ(window->size(), QSize(size.right, size.bottom));
+    const struct {
+        int id;
+        const char* type;
+        QString text;
+    } items[] = {{int(IDC_STATIC), "QLabel", "A line & more"}, {10, "QLineEdit", "text"}, {IDOK, "QPushButton", "OK"}};
+    for (std::size_t i = 0; i < std::size(items); ++i) {
+        HWND item = nullptr;
+        dialog.GetDlgItem(items[i].id, &item);
+        ASSERT_NE(item, nullptr) << items[i].id;
+        EXPECT_STREQ(item->metaObject()->className(), items[i].type);
+        RECT rect{kItems[i].x, kItems[i].y, kItems[i].x + kItems[i].cx, kItems[i].y + kItems[i].cy};
+        dialog.MapDialogRect(&rect);
+        EXPECT_EQ(item->geometry(), QRect(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top));
+        EXPECT_EQ(item->property("text").toString(), items[i].text);
+    }
+    // OK ends the dialog; a modeless one hides.
+    HWND ok = nullptr;
+    dialog.GetDlgItem(IDOK, &ok);
+    window->show();
+    static_cast<QPushButton*>(ok)->click();
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST(Dialog, TheModalHookAnswersInsteadOfAWindow) {
+    CDialog dialog(kDialog);
+    int calls = 0;
+    const CDialog::ModalHook previous = CDialog::SetModalHook([&](CDialog& d) -> INT_PTR {
+        ++calls;
+        EXPECT_EQ(&d, &dialog);
+        EXPECT_EQ(d.GetCaption(), "Probe dialog");
+        return 42;
+    });
+    EXPECT_EQ(dialog.DoModal(), 42);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(dialog.GetSafeHwnd(), nullptr);
+    CDialog::SetModalHook(previous);
+}
+
+TEST(PropertyFrame, OneTabPerPageTitledByTheFirst) {
+    constexpr DialogTemplate kPage{200, WS_CHILD, nullptr, 0, 0, 250, 62, "MS Sans Serif", 8};
+    auto* page = new COlePropertyPage(kPage, "General");
+    PROPPAGEINFO info{};
+    ASSERT_EQ(page->GetPageInfo(&info), S_OK);
+    std::vector<CPropertyFrame::Page> pages = {{page, Utf8FromBstr(info.pszTitle), info.size}};
+    SysFreeString(info.pszTitle);
+    CPropertyFrame frame(nullptr, pages);  // takes over our reference
+    EXPECT_EQ(frame.GetCaption(), "General");
+    ASSERT_TRUE(frame.Create(nullptr));
+    auto* tabs = frame.GetSafeHwnd()->findChild<QTabWidget*>();
+    ASSERT_NE(tabs, nullptr);
+    ASSERT_EQ(tabs->count(), 1);
+    EXPECT_EQ(tabs->tabText(0), "General");
+    // The page's window inside its tab, as large as the page, without fields.
+    const QList<QWidget*> inside = tabs->widget(0)->findChildren<QWidget*>();
+    ASSERT_EQ(inside.size(), 1);
+    EXPECT_EQ(inside[0]->size(), QSize(info.size.cx, info.size.cy));
+    EXPECT_TRUE(inside[0]->findChildren<QWidget*>().isEmpty());
 }
 
 }  // namespace
