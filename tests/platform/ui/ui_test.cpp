@@ -168,6 +168,36 @@ TEST(OleControl, EventsGoToTheSinkWhichMayChangeWhileFiring) {
     EXPECT_TRUE(p.GetControlFlags() & COleControl::clipPaintDC);
 }
 
+TEST(OleControl, VerbsExtentAndState) {
+    Window w;
+    Probe p;
+    IOleObject* object = &p;
+    EXPECT_EQ(object->DoVerb(OLEIVERB_PRIMARY, nullptr, nullptr), E_FAIL) << "no window, no parent to make one in";
+    // Edit: the window is made in the container's window, at the place given or as large as the extent.
+    SIZEL extent{2540, 1270};  // 96 x 48 pixels
+    EXPECT_EQ(object->SetExtent(DVASPECT_CONTENT, &extent), S_OK);
+    EXPECT_EQ(p.IsModified(), TRUE);
+    EXPECT_EQ(object->DoVerb(OLEIVERB_PRIMARY, w.parent.get(), nullptr), S_OK);
+    ASSERT_NE(p.GetSafeHwnd(), nullptr);
+    EXPECT_EQ(p.GetSafeHwnd()->geometry(), QRect(0, 0, 96, 48));
+    EXPECT_EQ(object->DoVerb(OLEIVERB_HIDE, nullptr, nullptr), S_OK);
+    EXPECT_FALSE(p.GetSafeHwnd()->isVisible());
+    const CRect place(5, 6, 25, 16);
+    EXPECT_EQ(object->DoVerb(OLEIVERB_SHOW, nullptr, place), S_OK);
+    EXPECT_TRUE(p.GetSafeHwnd()->isVisible());
+    EXPECT_EQ(p.GetSafeHwnd()->geometry(), QRect(5, 6, 20, 10));
+    EXPECT_EQ(object->DoVerb(OLEIVERB_PROPERTIES, nullptr, nullptr), E_FAIL) << "no pages";
+    EXPECT_EQ(object->DoVerb(OLEIVERB_OPEN, nullptr, nullptr), E_NOTIMPL);
+
+    // A new state: the default extent again, and clean.
+    EXPECT_EQ(static_cast<IPersistStreamInit*>(&p)->InitNew(), S_OK);
+    EXPECT_EQ(object->GetExtent(DVASPECT_CONTENT, &extent), S_OK);
+    EXPECT_EQ(extent.cx, 2646);
+    EXPECT_EQ(extent.cy, 1323);
+    EXPECT_EQ(p.IsModified(), FALSE);
+    EXPECT_EQ(object->GetExtent(DVASPECT_ICON, &extent), E_INVALIDARG);
+}
+
 TEST(Dialog, DialogUnitsRoundToNearestPixel) {
     const struct {
         DialogBaseUnits base;
