@@ -108,7 +108,8 @@ void CPropertyFrame::CreateItems(QWidget* window) {
         p.page->Activate(holder, &rect, TRUE);
     }
     tabs->move(margin, margin);
-    tabs->adjustSize();
+    // The pages have no layout to hint a size: their minimum is their size.
+    tabs->resize(tabs->minimumSizeHint().expandedTo(tabs->sizeHint()));
 
     const int buttonsTop = margin + tabs->height() + margin;
     const int width = std::max(margin + tabs->width() + margin, 3 * margin + 2 * buttonWidth);

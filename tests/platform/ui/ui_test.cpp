@@ -280,6 +280,8 @@ TEST(PropertyFrame, OneTabPerPageTitledByTheFirst) {
     ASSERT_NE(tabs, nullptr);
     ASSERT_EQ(tabs->count(), 1);
     EXPECT_EQ(tabs->tabText(0), "General");
+    EXPECT_GT(tabs->height(), info.size.cy) << "room for the page below the tab";
+    EXPECT_GT(tabs->width(), info.size.cx);
     // The page's window inside its tab, as large as the page, without fields.
     const QList<QWidget*> inside = tabs->widget(0)->findChildren<QWidget*>();
     ASSERT_EQ(inside.size(), 1);
