@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QPainter>
 #include <QWidget>
+#include <type_traits>
 
 #include "objidl.h"
 #include "proppage.h"
