@@ -17,6 +17,7 @@
 #include <fstream>
 
 #include "bench_common.h"
+#include "eventsink.h"
 #include "zivcontrolctrl.h"
 
 namespace {
@@ -79,7 +80,7 @@ int main(int argc, char** argv) {
     int ready = 0;
     Sample start, end;
     std::chrono::steady_clock::time_point started;
-    ctrl.SetEventSink([&](DISPID, LONG status) {
+    auto on_status = [&](LONG status) {
         ++statuses[std::size_t(status >= 0 && status <= 9 ? status : 5)];
         if (status != PR_IMAGE_READY && status != PR_IMAGE_STARTED && status != PR_REQUEST_SENT) {
             QCoreApplication::exit(1);
@@ -98,7 +99,11 @@ int main(int argc, char** argv) {
             // The next connection is made from the event loop, not from inside this event.
             QTimer::singleShot(0, request);
         }
-    });
+    };
+    DWORD cookie = 0;
+    auto* sink = new CEventSink(DIID__DZiVControlEvents, {SinkHandler<VT_I4>(eventidPictureReady, on_status)});
+    AdviseSink(ctrl.GetControllingUnknown(), DIID__DZiVControlEvents, sink, &cookie);
+    sink->Release();
     request();
     QTimer::singleShot(3600 * 1000, [] { QCoreApplication::exit(3); });
     const int rc = app.exec();

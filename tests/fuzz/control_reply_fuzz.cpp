@@ -17,6 +17,7 @@
 #include <optional>
 #include <vector>
 
+#include "function_sink.h"
 #include "imageproto.h"
 #include "scripted_socket.h"
 #include "zivcontrolctrl.h"
@@ -52,7 +53,8 @@ public:
         ctrl_ = std::make_unique<CZiVControlCtrl>(std::move(socket));
         ctrl_->SetServer("camera");
         ctrl_->SetPort(2002);
-        ctrl_->SetEventSink([this](DISPID dispid, LONG status) { on_status(dispid, status); });
+        FunctionSink::Advise(ctrl_->GetControllingUnknown(), DIID__DZiVControlEvents,
+                             [this](DISPID dispid, LONG status) { on_status(dispid, status); });
     }
 
     void run() {
@@ -151,7 +153,7 @@ private:
 
     void on_status(DISPID dispid, LONG status) {
         if (kTrace) std::fprintf(stderr, "status %ld\n", long(status));
-        if (dispid != CZiVControlCtrl::eventidPictureReady) fail("event id", long(dispid));
+        if (dispid != eventidPictureReady) fail("event id", long(dispid));
         if (status < 0 || status > 9 || status == 5) fail("status out of range", long(status));
         if (status == PR_BAD_GEOMETRY) seen_bad_geometry_ = true;
         if (status == PR_NO_MEMORY) seen_no_memory_ = true;
