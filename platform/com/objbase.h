@@ -49,3 +49,15 @@ void CoFreeUnusedLibraries();
 // Why the calling thread's last CoGetClassObject / CoCreateInstance failed to
 // reach a class factory (the loader's own text included); empty after success.
 std::string CoGetLastLoadError();
+
+// Self-registration of a module, as a registration utility does it: loads the
+// module at `path` (a relative path is taken from the working directory: a
+// module writes its own path into the registry, and the loader would search
+// its library path for a bare name), calls its DllRegisterServer (bRegister)
+// or DllUnregisterServer and unloads it again. Returns what the entry point
+// returned; CO_E_DLLNOTFOUND when there is no such file, CO_E_ERRORINDLL when
+// it does not load or lacks the entry point, with the reason in words (the
+// loader's text included) in *error, which is empty when the entry point ran.
+// *modulePath (optional) receives the absolute path that was loaded.
+HRESULT CallModuleRegistration(const std::string& path, bool bRegister, std::string* error,
+                               std::string* modulePath = nullptr);

@@ -1,0 +1,53 @@
+// regsvr: registers an in-process server module (or with -u removes its
+// registration) by calling the module's own DllRegisterServer or
+// DllUnregisterServer, and says in words how that went.
+//
+// usage: regsvr [-u] MODULE
+#include <cstdio>
+#include <string>
+
+#include "objbase.h"
+#include "winreg.h"
+
+namespace {
+constexpr const char* kUsage =
+    "usage: regsvr [-u] MODULE\n"
+    "  registers the in-process server MODULE (a relative path is taken from the working directory)\n"
+    "  -u   removes its registration instead\n"
+    "The registry folder is $ZIV_REGISTRY_DIR, else the per-user default.\n";
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool unregister = false;
+    std::string module;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (arg == "-u" && !unregister) {
+            unregister = true;
+        } else if (!arg.empty() && arg[0] != '-' && module.empty()) {
+            module = arg;
+        } else {
+            std::fprintf(stderr, "regsvr: unexpected argument %s\n%s", arg.c_str(), kUsage);
+            return 2;
+        }
+    }
+    if (module.empty()) {
+        std::fprintf(stderr, "regsvr: no module named\n%s", kUsage);
+        return 2;
+    }
+
+    const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
+    std::string error, path;
+    const HRESULT hr = CallModuleRegistration(module, !unregister, &error, &path);
+    if (SUCCEEDED(hr)) {
+        std::printf("%s in %s succeeded.\nregistry folder: %s\n", entry, path.c_str(), RegistryFolder().c_str());
+        return 0;
+    }
+    std::fprintf(stderr, "%s in %s failed: %s (0x%08X)\n", entry, path.c_str(),
+                 error.empty() ? HResultText(hr) : error.c_str(), static_cast<unsigned>(hr));
+    return 1;
+}
