@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and shows the system at work on its built-in
-# defaults: the image control fetching images from the bundled simulated camera,
-# then the download tools on inputs this script makes itself.
+# defaults: the image control, registered in a registry folder of the demo's
+# own, fetching images from the bundled simulated camera through zivgrab, then
+# the download tools on inputs this script makes itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc)"
 bin=$PWD/build/bin
+module=$PWD/build/lib/ziVControl.so
 work=$(mktemp -d)
+# The demo's own registry: the user's (~/.config/ziv/registry) is left untouched.
+export ZIV_REGISTRY_DIR=$work/registry
 camsim_pid=
 cleanup() {
   [ -n "$camsim_pid" ] && kill "$camsim_pid" 2>/dev/null || true
@@ -17,6 +21,11 @@ cleanup() {
 trap cleanup EXIT
 cd "$work"
 
+echo "== regsvr: the image control registered in the demo's own registry folder"
+echo "   ($ZIV_REGISTRY_DIR, removed at the end; your own registry is not touched)"
+"$bin/regsvr" "$module"
+
+echo
 echo "== camsim: the simulated camera, on a port the system chooses"
 "$bin/camsim" --port 0 > camsim.out &
 camsim_pid=$!
@@ -25,9 +34,14 @@ head -n 1 camsim.out
 port=$(sed -n '1s/^listening on .*://p' camsim.out)
 
 echo
-echo "== the image control: one image, then live mode"
-"$bin/zivdemo" --port "$port" --bmp image.bmp
+echo "== zivgrab: one image through the control (640 x 480 sensor pixels, every second one)"
+"$bin/zivgrab" --port "$port" --window 0,0,640,480,2,2 --out image.bmp --preview
 echo "-- image.bmp: $(stat -c %s image.bmp) bytes"
+
+echo
+echo "== zivgrab: 200 live images of the whole 1280 x 1024 sensor, the last one saved as PNG"
+"$bin/zivgrab" --port "$port" --window 0,0,1280,1024,1,1 --live 200 --out live.png
+echo "-- live.png: $(stat -c %s live.png) bytes"
 
 echo
 echo "== picload: the saved picture wrapped into a download file"

@@ -10,6 +10,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev xxd time binutils
   # Qt 6 base: Core, Gui, Widgets, Test (image control, client, simulated camera)
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  # Qt image writers beyond the built-in ones (zivgrab --out a.tif)
+  qt6-image-formats-plugins
   # independent S-record implementation used as an oracle in tests and benchmarks
   srecord
   # the fuzz preset: clang with the libFuzzer and sanitizer runtimes
