@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "camserver.h"
+#include "server.h"
 #include "workdir.h"
 
 namespace {
@@ -31,8 +31,8 @@ struct Camera {
     explicit Camera(std::function<void(Options&)> faults = {}) {
         Options options;
         options.port = 0;
-        options.sensorWidth = 320;
-        options.sensorHeight = 240;
+        options.sensor_width = 320;
+        options.sensor_height = 240;
         if (faults) faults(options);
         server = std::make_unique<Server>(options);
         std::string error;
@@ -131,6 +131,7 @@ TEST_F(Grab, LiveStreamStopsAfterNImagesAndSavesTheLast) {
     EXPECT_TRUE(contains(r.out, "live: 5 images of 320 x 240; 4 after the first")) << r.out;
     EXPECT_TRUE(contains(r.out, " images/s, ")) << r.out;
     expect_picture("live.png", camera, 4, 0, 0, 320, 240, 1, 1);
+    EXPECT_EQ(camera.server->requests_served(), 5u);  // live was switched off within the fifth image's event
 }
 
 TEST_F(Grab, FailuresEndWithAMessageAndTheirStatus) {
@@ -143,11 +144,11 @@ TEST_F(Grab, FailuresEndWithAMessageAndTheirStatus) {
         const char* err;
     } cases[] = {
         {"nothing listening", nullptr, {}, 1, " 2 PR_CONNECT_FAILED\n", "the connection could not be made (status 2"},
-        {"closed mid-image", [](Options& o) { o.closeAfter = 5000; }, {}, 1, " 1 PR_CONNECTION_CLOSED\n",
+        {"closed mid-image", [](Options& o) { o.close_after = 5000; }, {}, 1, " 1 PR_CONNECTION_CLOSED\n",
          "closed the connection before the image was complete (status 1"},
-        {"live stream cut", [](Options& o) { o.maxRequests = 3; }, {"--live", "10"}, 1, " 1 PR_CONNECTION_CLOSED\n",
+        {"live stream cut", [](Options& o) { o.max_requests = 3; }, {"--live", "10"}, 1, " 1 PR_CONNECTION_CLOSED\n",
          ") after 3 images"},
-        {"too slow", [](Options& o) { o.delayMs = 3000; }, {"--timeout", "1"}, 1, " 9 PR_REQUEST_SENT\n",
+        {"too slow", [](Options& o) { o.delay_ms = 3000; }, {"--timeout", "1"}, 1, " 9 PR_REQUEST_SENT\n",
          " within 1 s"},
         {"no such folder", {}, {"--out", "none/a.bmp"}, 4, " 0 PR_IMAGE_READY\n",
          "the control could not save the image as none/a.bmp"},

@@ -16,7 +16,7 @@ TEST(ZivgrabArguments, WrongCommandLinesAreReportedWithStatus2) {
         {{"--frobnicate", "x", "--port", "2002"}, "zivgrab: unknown option --frobnicate\n"},
         {{"--port", "0"}, "zivgrab: bad value for --port: 0 (1..65535)\n"},
         {{"--port", "2002", "--out"}, "zivgrab: --out needs a value\n"},
-        {{"--live", "-3"}, "zivgrab: bad value for --live: -3 (at least 1)\n"},
+        {{"--live", "-3"}, "zivgrab: bad value for --live: -3 (1..2147483647)\n"},
         {{"grab.bmp"}, "zivgrab: unexpected argument grab.bmp\n"},
     };
     ziv::test::WorkDir dir;
