@@ -28,3 +28,7 @@ start_camsim() {
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 # field NAME LINE: the value after the word NAME in LINE
 field() { awk -v k="$1" '{ for (i = 1; i < NF; i++) if ($i == k) print $(i + 1) }' <<<"$2"; }
+# before NAME LINE: the value before the word NAME in LINE ("1527.3 images/s,")
+before() { awk -v k="$1" '{ for (i = 2; i <= NF; i++) { w = $i; sub(/,$/, "", w); if (w == k) print $(i - 1) } }' <<<"$2"; }
+# images SIZE: about 3 GB of pixels' worth, at least 20 (as the benchmark clients take without --images)
+images() { awk -v s="$1" 'BEGIN { split(s, d, "x"); n = int(3e9 / (d[1] * d[2])); print (n < 20 ? 20 : n) }'; }
