@@ -23,11 +23,16 @@ constexpr FlagWord kLibFlags[] = {
 // TYPEFLAG_FCANCREATE and TYPEFLAG_FDISPATCHABLE are what a coclass and a
 // dispinterface are anyway; their absence is shown instead (noncreatable).
 constexpr FlagWord kTypeFlags[] = {
-    {TYPEFLAG_FAPPOBJECT, "appobject"},         {TYPEFLAG_FLICENSED, "licensed"},
-    {TYPEFLAG_FPREDECLID, "predeclid"},         {TYPEFLAG_FHIDDEN, "hidden"},
-    {TYPEFLAG_FCONTROL, "control"},             {TYPEFLAG_FDUAL, "dual"},
-    {TYPEFLAG_FNONEXTENSIBLE, "nonextensible"}, {TYPEFLAG_FOLEAUTOMATION, "oleautomation"},
-    {TYPEFLAG_FRESTRICTED, "restricted"},       {TYPEFLAG_FAGGREGATABLE, "aggregatable"},
+    {TYPEFLAG_FAPPOBJECT, "appobject"},
+    {TYPEFLAG_FLICENSED, "licensed"},
+    {TYPEFLAG_FPREDECLID, "predeclid"},
+    {TYPEFLAG_FHIDDEN, "hidden"},
+    {TYPEFLAG_FCONTROL, "control"},
+    {TYPEFLAG_FDUAL, "dual"},
+    {TYPEFLAG_FNONEXTENSIBLE, "nonextensible"},
+    {TYPEFLAG_FOLEAUTOMATION, "oleautomation"},
+    {TYPEFLAG_FRESTRICTED, "restricted"},
+    {TYPEFLAG_FAGGREGATABLE, "aggregatable"},
     {TYPEFLAG_FREPLACEABLE, "replaceable"},
 };
 
@@ -39,7 +44,7 @@ constexpr FlagWord kImplFlags[] = {
 };
 
 constexpr FlagWord kParamFlags[] = {
-    {PARAMFLAG_FIN, "in"},       {PARAMFLAG_FOUT, "out"},      {PARAMFLAG_FLCID, "lcid"},
+    {PARAMFLAG_FIN, "in"},         {PARAMFLAG_FOUT, "out"},      {PARAMFLAG_FLCID, "lcid"},
     {PARAMFLAG_FRETVAL, "retval"}, {PARAMFLAG_FOPT, "optional"},
 };
 
@@ -47,12 +52,18 @@ constexpr struct {
     VARTYPE vt;
     const char* name;
 } kTypeNames[] = {
-    {VT_EMPTY, "void"},      {VT_VOID, "void"},        {VT_I2, "short"},        {VT_I4, "long"},
-    {VT_R4, "float"},        {VT_R8, "double"},        {VT_CY, "CURRENCY"},     {VT_DATE, "DATE"},
-    {VT_BSTR, "BSTR"},       {VT_DISPATCH, "IDispatch*"}, {VT_ERROR, "SCODE"},  {VT_BOOL, "VARIANT_BOOL"},
-    {VT_VARIANT, "VARIANT"}, {VT_UNKNOWN, "IUnknown*"}, {VT_DECIMAL, "DECIMAL"}, {VT_I1, "char"},
-    {VT_UI1, "unsigned char"}, {VT_UI2, "unsigned short"}, {VT_UI4, "unsigned long"}, {VT_I8, "int64"},
-    {VT_UI8, "uint64"},      {VT_INT, "int"},          {VT_UINT, "unsigned int"}, {VT_HRESULT, "HRESULT"},
+    {VT_EMPTY, "void"},        {VT_VOID, "void"},
+    {VT_I2, "short"},          {VT_I4, "long"},
+    {VT_R4, "float"},          {VT_R8, "double"},
+    {VT_CY, "CURRENCY"},       {VT_DATE, "DATE"},
+    {VT_BSTR, "BSTR"},         {VT_DISPATCH, "IDispatch*"},
+    {VT_ERROR, "SCODE"},       {VT_BOOL, "VARIANT_BOOL"},
+    {VT_VARIANT, "VARIANT"},   {VT_UNKNOWN, "IUnknown*"},
+    {VT_DECIMAL, "DECIMAL"},   {VT_I1, "char"},
+    {VT_UI1, "unsigned char"}, {VT_UI2, "unsigned short"},
+    {VT_UI4, "unsigned long"}, {VT_I8, "int64"},
+    {VT_UI8, "uint64"},        {VT_INT, "int"},
+    {VT_UINT, "unsigned int"}, {VT_HRESULT, "HRESULT"},
 };
 
 void append_flags(std::vector<std::string>& out, unsigned flags, std::span<const FlagWord> words) {
@@ -163,7 +174,8 @@ std::string describe_dispinterface(ITypeInfo* info, const TYPEATTR& attr) {
         }
         if (put) {
             member->has_put = true;
-            if (member->type.empty() && func->cParams > 0) member->type = describe_type(func->lprgelemdescParam[0].tdesc);
+            if (member->type.empty() && func->cParams > 0)
+                member->type = describe_type(func->lprgelemdescParam[0].tdesc);
         } else if (get) {
             member->type = describe_type(func->elemdescFunc.tdesc);
         } else {
@@ -210,9 +222,9 @@ std::string describe_coclass(ITypeInfo* info, const TYPEATTR& attr) {
             text += "        " + failed(("implemented interface " + std::to_string(i)).c_str(), hr);
             continue;
         }
-        TYPEATTR* implAttr = nullptr;
-        const bool dispatch = SUCCEEDED(impl->GetTypeAttr(&implAttr)) && implAttr->typekind == TKIND_DISPATCH;
-        if (implAttr) impl->ReleaseTypeAttr(implAttr);
+        TYPEATTR* impl_attr = nullptr;
+        const bool dispatch = SUCCEEDED(impl->GetTypeAttr(&impl_attr)) && impl_attr->typekind == TKIND_DISPATCH;
+        if (impl_attr) impl->ReleaseTypeAttr(impl_attr);
         std::vector<std::string> words;
         append_flags(words, static_cast<unsigned>(flags), kImplFlags);
         text += "        ";
@@ -271,19 +283,19 @@ std::string describe_type_library(ITypeLib* lib) {
     BSTR name = nullptr, help = nullptr, file = nullptr;
     DWORD context = 0;
     lib->GetDocumentation(-1, &name, &help, &context, &file);
-    const std::string libName = take(name), libHelp = take(help), helpFile = take(file);
+    const std::string lib_name = take(name), lib_help = take(help), help_file = take(file);
 
-    std::vector<std::string> attributes{"uuid(" + bare_guid(attr->guid) + ")",
-                                        "version(" + std::to_string(attr->wMajorVerNum) + "." +
-                                            std::to_string(attr->wMinorVerNum) + ")"};
+    std::vector<std::string> attributes{
+        "uuid(" + bare_guid(attr->guid) + ")",
+        "version(" + std::to_string(attr->wMajorVerNum) + "." + std::to_string(attr->wMinorVerNum) + ")"};
     if (attr->lcid) attributes.push_back("lcid(" + hex(attr->lcid) + ")");
-    if (!libHelp.empty()) attributes.push_back("helpstring(" + quoted(libHelp) + ")");
-    if (!helpFile.empty()) attributes.push_back("helpfile(" + quoted(helpFile) + ")");
+    if (!lib_help.empty()) attributes.push_back("helpstring(" + quoted(lib_help) + ")");
+    if (!help_file.empty()) attributes.push_back("helpfile(" + quoted(help_file) + ")");
     if (context) attributes.push_back("helpcontext(" + hex(context) + ")");
     append_flags(attributes, attr->wLibFlags, kLibFlags);
     lib->ReleaseTLibAttr(attr);
 
-    std::string text = attribute_block(attributes, "") + "library " + libName + "\n{\n";
+    std::string text = attribute_block(attributes, "") + "library " + lib_name + "\n{\n";
     const UINT count = lib->GetTypeInfoCount();
     for (UINT i = 0; i < count; ++i) {
         ITypeInfo* info = nullptr;

@@ -77,9 +77,7 @@ public:
         : control_(control), wanted_(options.live > 0 ? options.live : 1), live_(options.live > 0),
           timeout_(std::chrono::seconds(options.timeout_s)) {}
 
-    void start() {
-        start_ = last_progress_ = Clock::now();
-    }
+    void start() { start_ = last_progress_ = Clock::now(); }
 
     void on_status(LONG status) {
         if (done_) return;  // a status after the end (6 is followed by 0), or while leaving
@@ -155,9 +153,10 @@ bool request(COleDispatchDriver& control, const GrabOptions& o) {
             return false;
         }
     const std::vector<std::int32_t>& w = o.window;
-    const HRESULT hr = control.InvokeHelper(kDispidRequestImage, DISPATCH_METHOD, VT_EMPTY, nullptr,
-                                            {COleVariant(LONG(w[0])), COleVariant(LONG(w[1])), COleVariant(LONG(w[2])),
-                                             COleVariant(LONG(w[3])), COleVariant(LONG(w[4])), COleVariant(LONG(w[5]))});
+    const HRESULT hr =
+        control.InvokeHelper(kDispidRequestImage, DISPATCH_METHOD, VT_EMPTY, nullptr,
+                             {COleVariant(LONG(w[0])), COleVariant(LONG(w[1])), COleVariant(LONG(w[2])),
+                              COleVariant(LONG(w[3])), COleVariant(LONG(w[4])), COleVariant(LONG(w[5]))});
     if (FAILED(hr)) report_hresult("RequestImage failed", hr);
     return SUCCEEDED(hr);
 }
@@ -228,9 +227,8 @@ int save(COleDispatchDriver& control, const GrabOptions& o) {
 
 int grab(COleDispatchDriver& control, const GrabOptions& o) {
     Exchange exchange(control, o);
-    CEventSink* sink = new CEventSink(kControlEventsIid, {SinkHandler<VT_I4>(kEventPictureReady, [&](LONG status) {
-                                                              exchange.on_status(status);
-                                                          })});
+    CEventSink* sink = new CEventSink(
+        kControlEventsIid, {SinkHandler<VT_I4>(kEventPictureReady, [&](LONG status) { exchange.on_status(status); })});
     DWORD cookie = 0;
     const HRESULT hr = AdviseSink(control.m_lpDispatch, kControlEventsIid, sink, &cookie);
     sink->Release();  // the connection holds it now
@@ -241,8 +239,7 @@ int grab(COleDispatchDriver& control, const GrabOptions& o) {
 
     std::printf("%s from %s:%d, window %d,%d %dx%d, steps %d,%d\n",
                 o.live ? ("live stream of " + std::to_string(o.live) + " images").c_str() : "single image",
-                o.server.c_str(), o.port, o.window[0], o.window[1], o.window[2], o.window[3], o.window[4],
-                o.window[5]);
+                o.server.c_str(), o.port, o.window[0], o.window[1], o.window[2], o.window[3], o.window[4], o.window[5]);
     std::fflush(stdout);
     exchange.start();
     int status = kExitOk;
@@ -259,7 +256,8 @@ int grab(COleDispatchDriver& control, const GrabOptions& o) {
     control.InvokeHelper(kDispidAbort, DISPATCH_METHOD, VT_EMPTY, nullptr);
     UnadviseSink(control.m_lpDispatch, kControlEventsIid, cookie);
     if (status != kExitOk) return status;
-    if (!exchange.done() || exchange.timed_out() || exchange.failure() >= 0) return report_exchange_failure(exchange, o);
+    if (!exchange.done() || exchange.timed_out() || exchange.failure() >= 0)
+        return report_exchange_failure(exchange, o);
 
     LONG x = 0, y = 0, width = 0, rows = 0;
     control.InvokeHelper(kDispidGetImgAttrib, DISPATCH_METHOD, VT_EMPTY, nullptr,

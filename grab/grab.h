@@ -16,15 +16,15 @@ struct GrabOptions {
     int port = 2002;
     std::vector<std::int32_t> window{0, 0, 640, 480, 1, 1};  // x, y, dx, dy, incrx, incry
     std::string out = "grab.bmp";
-    int live = 0;         // images to stream in live mode; 0: one single image
-    int timeout_s = 10;   // longest wait for the next image
+    int live = 0;        // images to stream in live mode; 0: one single image
+    int timeout_s = 10;  // longest wait for the next image
     bool preview = false;
     bool describe = false;
 };
 
 enum ExitStatus : int {
     kExitOk = 0,
-    kExitFailed = 1,     // a failure status, or no image in time
+    kExitFailed = 1,  // a failure status, or no image in time
     kExitUsage = 2,
     kExitNoControl = 3,  // the control cannot be created
     kExitNotSaved = 4,

@@ -18,8 +18,7 @@ std::string AbsolutePath(const std::string& path) {
 }
 }  // namespace
 
-HRESULT CallModuleRegistration(const std::string& path, bool bRegister, std::string* error,
-                               std::string* modulePath) {
+HRESULT CallModuleRegistration(const std::string& path, bool bRegister, std::string* error, std::string* modulePath) {
     std::string ignored;
     if (!error) error = &ignored;
     error->clear();
@@ -31,7 +30,7 @@ HRESULT CallModuleRegistration(const std::string& path, bool bRegister, std::str
     if (modulePath) *modulePath = absolute;
     const char* entryName = bRegister ? "DllRegisterServer" : "DllUnregisterServer";
 
-    struct stat info{};
+    struct stat info {};
     if (stat(absolute.c_str(), &info) != 0) {
         *error = "module not found: " + absolute + ": " + std::strerror(errno);
         return CO_E_DLLNOTFOUND;

@@ -144,13 +144,29 @@ TEST_F(Grab, FailuresEndWithAMessageAndTheirStatus) {
         const char* err;
     } cases[] = {
         {"nothing listening", nullptr, {}, 1, " 2 PR_CONNECT_FAILED\n", "the connection could not be made (status 2"},
-        {"closed mid-image", [](Options& o) { o.close_after = 5000; }, {}, 1, " 1 PR_CONNECTION_CLOSED\n",
+        {"closed mid-image",
+         [](Options& o) { o.close_after = 5000; },
+         {},
+         1,
+         " 1 PR_CONNECTION_CLOSED\n",
          "closed the connection before the image was complete (status 1"},
-        {"live stream cut", [](Options& o) { o.max_requests = 3; }, {"--live", "10"}, 1, " 1 PR_CONNECTION_CLOSED\n",
+        {"live stream cut",
+         [](Options& o) { o.max_requests = 3; },
+         {"--live", "10"},
+         1,
+         " 1 PR_CONNECTION_CLOSED\n",
          ") after 3 images"},
-        {"too slow", [](Options& o) { o.delay_ms = 3000; }, {"--timeout", "1"}, 1, " 9 PR_REQUEST_SENT\n",
+        {"too slow",
+         [](Options& o) { o.delay_ms = 3000; },
+         {"--timeout", "1"},
+         1,
+         " 9 PR_REQUEST_SENT\n",
          " within 1 s"},
-        {"no such folder", {}, {"--out", "none/a.bmp"}, 4, " 0 PR_IMAGE_READY\n",
+        {"no such folder",
+         {},
+         {"--out", "none/a.bmp"},
+         4,
+         " 0 PR_IMAGE_READY\n",
          "the control could not save the image as none/a.bmp"},
         {"no such folder for Qt", {}, {"--out", "none/a.png"}, 4, " 0 PR_IMAGE_READY\n", "cannot write none/a.png"},
     };
@@ -186,10 +202,10 @@ TEST_F(Grab, AnUnregisteredControlIsNamedWithTheRegistryInUse) {
 TEST_F(Grab, DescribesTheControlFromItsTypeLibrary) {
     const RunResult r = dir.run("zivgrab", {"--describe"});
     ASSERT_EQ(r.status, 0) << r.err;
-    for (const char* part : {"library ", "dispinterface _DZiVControl\n", "dispinterface _DZiVControlEvents\n",
-                             "uuid(1AB0D3D2-4F4E-459E-8B38-3DAB46844FDF)", "[id(1)] BSTR server;",
-                             "[id(4)] VARIANT_BOOL live;", "] void GetImgAttrib(", "long* ", "PictureReady(",
-                             "[default, source] dispinterface _DZiVControlEvents;"})
+    for (const char* part :
+         {"library ", "dispinterface _DZiVControl\n", "dispinterface _DZiVControlEvents\n",
+          "uuid(1AB0D3D2-4F4E-459E-8B38-3DAB46844FDF)", "[id(1)] BSTR server;", "[id(4)] VARIANT_BOOL live;",
+          "] void GetImgAttrib(", "long* ", "PictureReady(", "[default, source] dispinterface _DZiVControlEvents;"})
         EXPECT_TRUE(contains(r.out, part)) << part << "\n" << r.out;
 }
 

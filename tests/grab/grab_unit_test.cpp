@@ -25,13 +25,19 @@ TEST(GrabCommandLine, TakesEachOptionAndKeepsTheDefaultsOfTheOthers) {
         std::vector<const char*> args;
         std::function<bool(const GrabOptions&)> holds;
     } cases[] = {
-        {{}, [&](const GrabOptions& o) { return o.server == "127.0.0.1" && o.port == 2002 && o.out == "grab.bmp" &&
-                                                o.live == 0 && o.timeout_s == 10 && !o.preview && !o.describe &&
-                                                o.window == std::vector<std::int32_t>{0, 0, 640, 480, 1, 1}; }},
-        {{"--server", "camera", "--port", "65535"}, [](const GrabOptions& o) { return o.server == "camera" && o.port == 65535; }},
-        {{"--window=4,0,8,8,2,3"}, [](const GrabOptions& o) { return o.window == std::vector<std::int32_t>{4, 0, 8, 8, 2, 3}; }},
+        {{},
+         [&](const GrabOptions& o) {
+             return o.server == "127.0.0.1" && o.port == 2002 && o.out == "grab.bmp" && o.live == 0 &&
+                    o.timeout_s == 10 && !o.preview && !o.describe &&
+                    o.window == std::vector<std::int32_t>{0, 0, 640, 480, 1, 1};
+         }},
+        {{"--server", "camera", "--port", "65535"},
+         [](const GrabOptions& o) { return o.server == "camera" && o.port == 65535; }},
+        {{"--window=4,0,8,8,2,3"},
+         [](const GrabOptions& o) { return o.window == std::vector<std::int32_t>{4, 0, 8, 8, 2, 3}; }},
         {{"--live", "3", "--timeout", "1"}, [](const GrabOptions& o) { return o.live == 3 && o.timeout_s == 1; }},
-        {{"--out", "a.png", "--preview", "--describe"}, [](const GrabOptions& o) { return o.out == "a.png" && o.preview && o.describe; }},
+        {{"--out", "a.png", "--preview", "--describe"},
+         [](const GrabOptions& o) { return o.out == "a.png" && o.preview && o.describe; }},
     };
     for (const auto& c : cases) {
         GrabOptions options;
@@ -43,10 +49,17 @@ TEST(GrabCommandLine, TakesEachOptionAndKeepsTheDefaultsOfTheOthers) {
 
 TEST(GrabCommandLine, RefusesWindowsNobodyCanShowAndOtherBadValues) {
     const std::vector<std::vector<const char*>> cases = {
-        {"--window", "0,0,640,480,1"},      {"--window", "0,0,0,480,1,1"},  {"--window", "0,0,640,480,0,1"},
-        {"--window", "-1,0,640,480,1,1"},   {"--window", "0,0,2147483648,1,1,1"}, {"--window", "0,,640,480,1,1"},
-        {"--port", "0"},                    {"--live", "0"},                {"--timeout", "0"},
-        {"--frobnicate"},                   {"--out"},
+        {"--window", "0,0,640,480,1"},
+        {"--window", "0,0,0,480,1,1"},
+        {"--window", "0,0,640,480,0,1"},
+        {"--window", "-1,0,640,480,1,1"},
+        {"--window", "0,0,2147483648,1,1,1"},
+        {"--window", "0,,640,480,1,1"},
+        {"--port", "0"},
+        {"--live", "0"},
+        {"--timeout", "0"},
+        {"--frobnicate"},
+        {"--out"},
     };
     for (const auto& args : cases) {
         GrabOptions options;
@@ -61,8 +74,8 @@ TEST(GrabOutput, FormatFollowsTheNameCaseAlike) {
         const char* name;
         const char* format;  // null: the control's BMP
     } cases[] = {
-        {"a.png", "png"}, {"A.PNG", "png"}, {"a.tif", "tiff"}, {"dir.png/a.TIFF", "tiff"},
-        {"a.bmp", nullptr}, {"a.jpg", nullptr}, {".png", nullptr}, {"png", nullptr}, {"a.png.bmp", nullptr},
+        {"a.png", "png"},   {"A.PNG", "png"},  {"a.tif", "tiff"}, {"dir.png/a.TIFF", "tiff"}, {"a.bmp", nullptr},
+        {"a.jpg", nullptr}, {".png", nullptr}, {"png", nullptr},  {"a.png.bmp", nullptr},
     };
     for (const auto& c : cases) {
         const char* format = ziv::grab::qt_format_for(c.name);
@@ -122,7 +135,8 @@ constexpr MemberData kMembers[] = {
     {"AboutBox", DISPID_ABOUTBOX, MemberKind::method, VT_EMPTY},
 };
 constexpr MemberData kEvents[] = {{"PictureReady", 1, MemberKind::method, VT_EMPTY, kStatusParams}};
-constexpr ImplData kImpls[] = {{kIid, IMPLTYPEFLAG_FDEFAULT}, {kEventIid, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE}};
+constexpr ImplData kImpls[] = {{kIid, IMPLTYPEFLAG_FDEFAULT},
+                               {kEventIid, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE}};
 constexpr TypeData kTypes[] = {
     {TKIND_DISPATCH, "_DThing", kIid, TYPEFLAG_FHIDDEN | TYPEFLAG_FDISPATCHABLE, "Thing", kMembers},
     {TKIND_DISPATCH, "_DThingEvents", kEventIid, TYPEFLAG_FDISPATCHABLE, nullptr, kEvents},
@@ -194,10 +208,30 @@ TEST(GrabDescribe, NamesTypesAsDeclared) {
         const char* text;
     } cases[] = {
         {pointer, "BSTR*"},
-        {[] { TYPEDESC t{}; t.vt = VT_BYREF | VT_BOOL; return t; }(), "VARIANT_BOOL*"},
-        {[] { TYPEDESC t{}; t.vt = VT_ARRAY | VT_UI1; return t; }(), "SAFEARRAY(unsigned char)"},
-        {[] { TYPEDESC t{}; t.vt = VT_VOID; return t; }(), "void"},
-        {[] { TYPEDESC t{}; t.vt = 99; return t; }(), "vartype(99)"},
+        {[] {
+             TYPEDESC t{};
+             t.vt = VT_BYREF | VT_BOOL;
+             return t;
+         }(),
+         "VARIANT_BOOL*"},
+        {[] {
+             TYPEDESC t{};
+             t.vt = VT_ARRAY | VT_UI1;
+             return t;
+         }(),
+         "SAFEARRAY(unsigned char)"},
+        {[] {
+             TYPEDESC t{};
+             t.vt = VT_VOID;
+             return t;
+         }(),
+         "void"},
+        {[] {
+             TYPEDESC t{};
+             t.vt = 99;
+             return t;
+         }(),
+         "vartype(99)"},
     };
     for (const auto& c : cases) EXPECT_EQ(ziv::grab::describe_type(c.type), c.text);
 }

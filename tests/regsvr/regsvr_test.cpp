@@ -74,7 +74,8 @@ TEST_F(Regsvr, ModulesThatCannotBeRegisteredAreNamedWithTheReason) {
         int status;
         std::string err;
     } cases[] = {
-        {{dir.file("none.so")}, 1,
+        {{dir.file("none.so")},
+         1,
          "DllRegisterServer in " + dir.file("none.so") + " failed: module not found: " + dir.file("none.so") +
              ": No such file or directory (0x800401F8)\n"},
         {{"text.so"}, 1, "DllRegisterServer in " + text + " failed: module cannot be loaded: " + text},
