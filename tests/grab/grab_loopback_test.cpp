@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "server.h"
+#include "winreg.h"
 #include "workdir.h"
 
 namespace {
@@ -197,6 +198,22 @@ TEST_F(Grab, AnUnregisteredControlIsNamedWithTheRegistryInUse) {
               "regsvr <path of ziVControl module>\nzivgrab: registry folder in use: " +
                   empty + "\n");
     EXPECT_EQ(r.out, "");
+}
+
+TEST_F(Grab, AModuleThatIsGoneIsNamedWithTheLoadersReason) {
+    // What a moved module leaves: a registration that points nowhere.
+    const std::string gone = dir.file("gone/ziVControl.so");
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyEx(HKEY_CLASSES_ROOT, "CLSID\\{1AB0D3D2-4F4E-459E-8B38-3DAB46844FDF}\\InprocServer32", 0,
+                             nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueEx(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(gone.c_str()), DWORD(gone.size() + 1));
+    RegCloseKey(key);
+    const RunResult r = dir.run("zivgrab", {"--port", free_port()});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "zivgrab: the image control (class {1AB0D3D2-4F4E-459E-8B38-3DAB46844FDF}) cannot be created: "
+                     "module not found (0x800401F8)\nzivgrab: module not found: " +
+                         gone + "\nzivgrab: registry folder in use: " + dir.file("registry") + "\n");
 }
 
 TEST_F(Grab, DescribesTheControlFromItsTypeLibrary) {
