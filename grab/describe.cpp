@@ -66,6 +66,24 @@ constexpr struct {
     {VT_UINT, "unsigned int"}, {VT_HRESULT, "HRESULT"},
 };
 
+// The type of a parameter or result: "long", "BSTR", "long*", ...
+std::string describe_type(const TYPEDESC& type) {
+    if (type.vt == VT_PTR) return (type.lptdesc ? describe_type(*type.lptdesc) : "void") + "*";
+    if (type.vt & VT_BYREF) {
+        TYPEDESC plain = type;
+        plain.vt = static_cast<VARTYPE>(type.vt & ~VT_BYREF);
+        return describe_type(plain) + "*";
+    }
+    if (type.vt & VT_ARRAY) {
+        TYPEDESC plain = type;
+        plain.vt = static_cast<VARTYPE>(type.vt & ~VT_ARRAY);
+        return "SAFEARRAY(" + describe_type(plain) + ")";
+    }
+    for (const auto& t : kTypeNames)
+        if (t.vt == type.vt) return t.name;
+    return "vartype(" + std::to_string(type.vt) + ")";
+}
+
 void append_flags(std::vector<std::string>& out, unsigned flags, std::span<const FlagWord> words) {
     for (const FlagWord& w : words)
         if (flags & w.flag) out.emplace_back(w.word);
@@ -258,23 +276,6 @@ std::string describe_type_info(ITypeInfo* info) {
 }
 
 }  // namespace
-
-std::string describe_type(const TYPEDESC& type) {
-    if (type.vt == VT_PTR) return (type.lptdesc ? describe_type(*type.lptdesc) : "void") + "*";
-    if (type.vt & VT_BYREF) {
-        TYPEDESC plain = type;
-        plain.vt = static_cast<VARTYPE>(type.vt & ~VT_BYREF);
-        return describe_type(plain) + "*";
-    }
-    if (type.vt & VT_ARRAY) {
-        TYPEDESC plain = type;
-        plain.vt = static_cast<VARTYPE>(type.vt & ~VT_ARRAY);
-        return "SAFEARRAY(" + describe_type(plain) + ")";
-    }
-    for (const auto& t : kTypeNames)
-        if (t.vt == type.vt) return t.name;
-    return "vartype(" + std::to_string(type.vt) + ")";
-}
 
 std::string describe_type_library(ITypeLib* lib) {
     if (!lib) return "// no type library\n";

@@ -14,7 +14,4 @@ namespace ziv::grab {
 // its place, so the rest is still shown.
 std::string describe_type_library(ITypeLib* lib);
 
-// The type of a parameter or result: "long", "BSTR", "long*", ...
-std::string describe_type(const TYPEDESC& type);
-
 }  // namespace ziv::grab

@@ -112,16 +112,13 @@ TEST_F(Grab, SavesWhatTheCameraSentInEachFormat) {
             << r.out;
         expect_picture(c.out, camera, 0, c.x, c.y, c.width, c.rows, c.incrx, c.incry);
     }
-}
-
-TEST_F(Grab, PreviewShowsTheImageInTheTerminal) {
+    // The preview follows the saved line: 64 columns, characters twice as high as wide.
     Camera camera;
     const RunResult r = grab(camera, {"--window", "0,0,320,240,1,1", "--preview"});
-    ASSERT_EQ(r.status, 0) << r.err;
     const std::size_t saved = r.out.find("saved grab.bmp (bmp)\n");
-    ASSERT_NE(saved, std::string::npos) << r.out;
+    ASSERT_NE(saved, std::string::npos) << r.out << r.err;
     const std::string preview = r.out.substr(saved + 21);
-    EXPECT_EQ(std::count(preview.begin(), preview.end(), '\n'), 24) << r.out;  // characters twice as high as wide
+    EXPECT_EQ(std::count(preview.begin(), preview.end(), '\n'), 24) << r.out;
     EXPECT_EQ(preview.find('\n'), 4u + 64u) << r.out;
 }
 
@@ -188,32 +185,39 @@ TEST_F(Grab, FailuresEndWithAMessageAndTheirStatus) {
     }
 }
 
-TEST_F(Grab, AnUnregisteredControlIsNamedWithTheRegistryInUse) {
+TEST_F(Grab, AControlThatCannotBeCreatedIsNamedWithTheRegistryInUse) {
     const std::string empty = dir.file("empty-registry");
-    setenv("ZIV_REGISTRY_DIR", empty.c_str(), 1);
-    const RunResult r = dir.run("zivgrab", {"--port", free_port()});
-    EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(r.err,
-              "zivgrab: the image control is not registered (class {1AB0D3D2-4F4E-459E-8B38-3DAB46844FDF}): run "
-              "regsvr <path of ziVControl module>\nzivgrab: registry folder in use: " +
-                  empty + "\n");
-    EXPECT_EQ(r.out, "");
-}
-
-TEST_F(Grab, AModuleThatIsGoneIsNamedWithTheLoadersReason) {
-    // What a moved module leaves: a registration that points nowhere.
     const std::string gone = dir.file("gone/ziVControl.so");
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyEx(HKEY_CLASSES_ROOT, "CLSID\\{1AB0D3D2-4F4E-459E-8B38-3DAB46844FDF}\\InprocServer32", 0,
-                             nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueEx(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(gone.c_str()), DWORD(gone.size() + 1));
-    RegCloseKey(key);
-    const RunResult r = dir.run("zivgrab", {"--port", free_port()});
-    EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(r.err, "zivgrab: the image control (class {1AB0D3D2-4F4E-459E-8B38-3DAB46844FDF}) cannot be created: "
-                     "module not found (0x800401F8)\nzivgrab: module not found: " +
-                         gone + "\nzivgrab: registry folder in use: " + dir.file("registry") + "\n");
+    const struct {
+        std::string registry;
+        std::string module;  // written as the class's module path when not empty
+        std::string err;
+    } cases[] = {
+        {empty, "",
+         "not registered (class {1AB0D3D2-4F4E-459E-8B38-3DAB46844FDF}): run regsvr <path of ziVControl module>\n"},
+        // What a moved module leaves: a registration that points nowhere.
+        {dir.file("registry"), gone,
+         "(class {1AB0D3D2-4F4E-459E-8B38-3DAB46844FDF}) cannot be created: module not found "
+         "(0x800401F8)\nzivgrab: module not found: " +
+             gone + "\n"},
+    };
+    for (const auto& c : cases) {
+        setenv("ZIV_REGISTRY_DIR", c.registry.c_str(), 1);
+        HKEY key = nullptr;
+        if (!c.module.empty()) {
+            ASSERT_EQ(RegCreateKeyEx(HKEY_CLASSES_ROOT, "CLSID\\{1AB0D3D2-4F4E-459E-8B38-3DAB46844FDF}\\InprocServer32",
+                                     0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                      ERROR_SUCCESS);
+            RegSetValueEx(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(c.module.c_str()),
+                          DWORD(c.module.size() + 1));
+            RegCloseKey(key);
+        }
+        const RunResult r = dir.run("zivgrab", {"--port", free_port()});
+        EXPECT_EQ(r.status, 3);
+        EXPECT_TRUE(contains(r.err, c.err)) << r.err;
+        EXPECT_TRUE(contains(r.err, "\nzivgrab: registry folder in use: " + c.registry + "\n")) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
 }
 
 TEST_F(Grab, DescribesTheControlFromItsTypeLibrary) {
