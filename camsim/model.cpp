@@ -45,7 +45,8 @@ std::unique_ptr<FrameSource> FrameSource::picture(const std::string& file, std::
         return nullptr;
     }
     std::unique_ptr<FrameSource> s(new FrameSource(w, h, 0));
-    for (int y = 0; y < h; ++y) std::memcpy(s->pixels_.data() + size_t(y) * size_t(w), image.constScanLine(y), size_t(w));
+    for (int y = 0; y < h; ++y)
+        std::memcpy(s->pixels_.data() + size_t(y) * size_t(w), image.constScanLine(y), size_t(w));
     return s;
 }
 

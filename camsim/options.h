@@ -17,11 +17,11 @@ struct Options {
     std::string image_file;  // empty: the animated test pattern
     bool verbose = false;    // one line per request on the log stream
     // Faults, for testing clients.
-    std::int64_t chunk = 0;          // > 0: write replies in pieces of this many bytes
-    std::int64_t close_after = -1;   // >= 0: close a connection once this many reply bytes went out on it
-    std::int64_t wrong_length = 0;   // added to the total length announced in the header
-    int delay_ms = 0;                // wait before each reply
-    std::int64_t max_requests = 0;   // > 0: close a connection after serving this many requests
+    std::int64_t chunk = 0;         // > 0: write replies in pieces of this many bytes
+    std::int64_t close_after = -1;  // >= 0: close a connection once this many reply bytes went out on it
+    std::int64_t wrong_length = 0;  // added to the total length announced in the header
+    int delay_ms = 0;               // wait before each reply
+    std::int64_t max_requests = 0;  // > 0: close a connection after serving this many requests
 };
 
 // The command line, storing into `out` (which must outlive it).

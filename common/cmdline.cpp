@@ -165,8 +165,7 @@ std::string CommandLine::usage() const {
     return text + epilog;
 }
 
-std::optional<int> CommandLine::parse_main(int argc, const char* const* argv, std::FILE* out,
-                                           std::FILE* err) const {
+std::optional<int> CommandLine::parse_main(int argc, const char* const* argv, std::FILE* out, std::FILE* err) const {
     const Parsed parsed = parse(argc, argv);
     if (!parsed.ok) {
         std::fprintf(err, "%s: %s\n%s", program.c_str(), parsed.error.c_str(), usage().c_str());

@@ -11,10 +11,10 @@ enum PictureStatus : LONG {
     PR_RECEIVE_FAILED = 3,     // a read notification came with an error
     PR_SEND_FAILED = 4,        // the request could not be handed to the socket
     // 5 is never fired
-    PR_BAD_GEOMETRY = 6,       // the header's geometry cannot be displayed
-    PR_NO_MEMORY = 7,          // no memory for the announced image
-    PR_IMAGE_STARTED = 8,      // a reply's header arrived and its buffer is ready
-    PR_REQUEST_SENT = 9,       // the 24-byte request was handed to the socket
+    PR_BAD_GEOMETRY = 6,   // the header's geometry cannot be displayed
+    PR_NO_MEMORY = 7,      // no memory for the announced image
+    PR_IMAGE_STARTED = 8,  // a reply's header arrived and its buffer is ready
+    PR_REQUEST_SENT = 9,   // the 24-byte request was handed to the socket
 };
 
 struct PictureStatusInfo {

@@ -38,8 +38,8 @@ public:
     CSubject(const CSubject&) = delete;
     CSubject& operator=(const CSubject&) = delete;
 
-    void Attach(CObserver* observer);     // appends an entry
-    void Detach(CObserver* observer);     // removes every entry of it
+    void Attach(CObserver* observer);  // appends an entry
+    void Detach(CObserver* observer);  // removes every entry of it
     void SetNotification(SocketNotification* notification) { m_pNotification = notification; }
     SocketNotification* GetNotification() const { return m_pNotification; }
     int GetObserverCount() const { return m_nCount; }
@@ -55,7 +55,7 @@ private:
 
     Node* m_pHead = nullptr;
     Node* m_pTail = nullptr;
-    int m_nCount = 0;        // entries still attached
-    int m_nPassDepth = 0;    // Notify passes under way (nested when an Update notifies)
+    int m_nCount = 0;      // entries still attached
+    int m_nPassDepth = 0;  // Notify passes under way (nested when an Update notifies)
     SocketNotification* m_pNotification = nullptr;
 };

@@ -39,8 +39,8 @@ inline void put_le32(std::uint8_t* out, std::int32_t value) {
 }
 
 inline std::int32_t get_le32(const std::uint8_t* in) {
-    const std::uint32_t v = std::uint32_t(in[0]) | (std::uint32_t(in[1]) << 8) |
-                            (std::uint32_t(in[2]) << 16) | (std::uint32_t(in[3]) << 24);
+    const std::uint32_t v = std::uint32_t(in[0]) | (std::uint32_t(in[1]) << 8) | (std::uint32_t(in[2]) << 16) |
+                            (std::uint32_t(in[3]) << 24);
     return static_cast<std::int32_t>(v);  // two's complement, well defined since C++20
 }
 
@@ -76,7 +76,7 @@ inline HeaderBytes encode(const ImageHeader& h) {
 inline ImageRequest decode_request(const void* in) {
     const auto* p = static_cast<const std::uint8_t*>(in);
     using detail::get_le32;
-    return ImageRequest{get_le32(p), get_le32(p + 4), get_le32(p + 8),
+    return ImageRequest{get_le32(p),      get_le32(p + 4),  get_le32(p + 8),
                         get_le32(p + 12), get_le32(p + 16), get_le32(p + 20)};
 }
 
@@ -125,14 +125,10 @@ constexpr std::int64_t image_pixel_count(std::int64_t dx, std::int64_t dy, std::
     return geometry_valid(dx, dy, incrx, incry) ? image_width(dx, incrx) * image_rows(dy, incry) : 0;
 }
 
-inline std::int64_t image_pixel_count(const ImageHeader& h) {
-    return image_pixel_count(h.dx, h.dy, h.incrx, h.incry);
-}
+inline std::int64_t image_pixel_count(const ImageHeader& h) { return image_pixel_count(h.dx, h.dy, h.incrx, h.incry); }
 
 // Pixel bytes a header announces (total length minus the header); may be
 // negative for a malformed header.
-constexpr std::int64_t announced_pixels(const ImageHeader& h) {
-    return std::int64_t(h.total) - kHeaderSize;
-}
+constexpr std::int64_t announced_pixels(const ImageHeader& h) { return std::int64_t(h.total) - kHeaderSize; }
 
 }  // namespace imageproto

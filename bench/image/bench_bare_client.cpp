@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
     // One image: returns its pixel count, or -1 on a protocol or connection error.
     auto one_image = [&]() -> std::int64_t {
         if (!send_all(fd, request.data(), request.size())) return -1;
-        size_t have = 0;      // header bytes collected
+        size_t have = 0;  // header bytes collected
         std::int64_t expected = -1, got = 0;
         while (expected < 0 || got < expected) {
             const ssize_t n = ::recv(fd, receive.data(), receive.size(), 0);

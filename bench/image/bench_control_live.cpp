@@ -44,11 +44,8 @@ int main(int argc, char** argv) {
             }
             break;
         case PR_REQUEST_SENT:
-        case PR_IMAGE_STARTED:
-            break;
-        default:
-            failure = status;
-            QCoreApplication::exit(1);
+        case PR_IMAGE_STARTED: break;
+        default: failure = status; QCoreApplication::exit(1);
         }
     };
     DWORD cookie = 0;

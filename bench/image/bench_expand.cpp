@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     const double s = ziv::bench::seconds_since(start);
     volatile std::uint32_t sink = pixels[n / 2] ^ pixels[size_t(images) % n];
     (void)sink;
-    std::printf("expand %dx%d ms/image %.3f images/s %.1f images %d\n", width, height, s * 1e3 / images,
-                images / s, images);
+    std::printf("expand %dx%d ms/image %.3f images/s %.1f images %d\n", width, height, s * 1e3 / images, images / s,
+                images);
     return 0;
 }

@@ -60,8 +60,16 @@ BOOL CDC::BitBlt(int x, int y, int width, int height, CDC* source, int xSrc, int
     if (!src) return FALSE;
 
     // Clip the block to the source bitmap, moving the destination along.
-    if (xSrc < 0) { x -= xSrc; width += xSrc; xSrc = 0; }
-    if (ySrc < 0) { y -= ySrc; height += ySrc; ySrc = 0; }
+    if (xSrc < 0) {
+        x -= xSrc;
+        width += xSrc;
+        xSrc = 0;
+    }
+    if (ySrc < 0) {
+        y -= ySrc;
+        height += ySrc;
+        ySrc = 0;
+    }
     width = std::min(width, src->width() - xSrc);
     height = std::min(height, src->height() - ySrc);
     if (width <= 0 || height <= 0) return TRUE;
@@ -76,8 +84,16 @@ BOOL CDC::BitBlt(int x, int y, int width, int height, CDC* source, int xSrc, int
     if (!dst) return FALSE;
     if (dst == src) return FALSE;  // overlapping copies are not needed by anyone
 
-    if (x < 0) { xSrc -= x; width += x; x = 0; }
-    if (y < 0) { ySrc -= y; height += y; y = 0; }
+    if (x < 0) {
+        xSrc -= x;
+        width += x;
+        x = 0;
+    }
+    if (y < 0) {
+        ySrc -= y;
+        height += y;
+        y = 0;
+    }
     width = std::min(width, dst->width() - x);
     height = std::min(height, dst->height() - y);
     if (width <= 0 || height <= 0) return TRUE;

@@ -58,9 +58,9 @@ private:
 
 class CDC {
 public:
-    CDC() = default;                       // a surface description only
-    explicit CDC(QPainter* painter);       // borrowed; must outlive the context
-    explicit CDC(QImage* target);          // borrowed; must outlive the context
+    CDC() = default;                  // a surface description only
+    explicit CDC(QPainter* painter);  // borrowed; must outlive the context
+    explicit CDC(QImage* target);     // borrowed; must outlive the context
     virtual ~CDC() = default;
     CDC(const CDC&) = delete;
     CDC& operator=(const CDC&) = delete;

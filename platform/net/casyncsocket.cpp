@@ -113,10 +113,8 @@ struct CAsyncSocket::Impl {
         QObject* objects[] = {read_notifier, write_notifier, context};
         for (QObject* o : objects) {
             if (!o) continue;
-            if (depth > 0)
-                o->deleteLater();
-            else
-                delete o;
+            if (depth > 0) o->deleteLater();
+            else delete o;
         }
     }
 
@@ -129,13 +127,15 @@ struct CAsyncSocket::Impl {
         write_notifier = new QSocketNotifier(QSocketNotifier::Write);
         read_notifier->setEnabled(false);
         write_notifier->setEnabled(false);
-        QObject::connect(read_notifier, &QSocketNotifier::activated, context, [this] { dispatch([this] { on_readable(); }); });
-        QObject::connect(write_notifier, &QSocketNotifier::activated, context, [this] { dispatch([this] { on_writable(); }); });
+        QObject::connect(read_notifier, &QSocketNotifier::activated, context,
+                         [this] { dispatch([this] { on_readable(); }); });
+        QObject::connect(write_notifier, &QSocketNotifier::activated, context,
+                         [this] { dispatch([this] { on_writable(); }); });
     }
 
     void attach(int fd) {
         ensure_objects();
-        read_notifier->setSocket(fd);   // leaves it disabled
+        read_notifier->setSocket(fd);  // leaves it disabled
         write_notifier->setSocket(fd);
     }
 
@@ -243,10 +243,8 @@ BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent, LPCTST
     ++m_impl->generation;
 
     int type;
-    if (nSocketType == SOCK_STREAM_TYPE)
-        type = SOCK_STREAM;
-    else if (nSocketType == SOCK_DGRAM_TYPE)
-        type = SOCK_DGRAM;
+    if (nSocketType == SOCK_STREAM_TYPE) type = SOCK_STREAM;
+    else if (nSocketType == SOCK_DGRAM_TYPE) type = SOCK_DGRAM;
     else {
         set_last_error(WSAESOCKTNOSUPPORT);
         return FALSE;
@@ -377,9 +375,9 @@ int CAsyncSocket::Receive(void* lpBuf, int nBufLen, int nFlags) {
     // Reading re-arms the read notification: if bytes stay behind, or the peer
     // closes, the next OnReceive or OnClose follows.
     m_impl->read_armed = true;
-    if (m_impl->connected && !m_impl->close_seen && (m_impl->events & (FD_READ | FD_CLOSE)))
-        m_impl->set_read(true);
-    const ssize_t n = ::recv(m_hSocket, lpBuf, static_cast<size_t>(nBufLen), (nFlags & (MSG_OOB | MSG_PEEK)) | MSG_DONTWAIT);
+    if (m_impl->connected && !m_impl->close_seen && (m_impl->events & (FD_READ | FD_CLOSE))) m_impl->set_read(true);
+    const ssize_t n =
+        ::recv(m_hSocket, lpBuf, static_cast<size_t>(nBufLen), (nFlags & (MSG_OOB | MSG_PEEK)) | MSG_DONTWAIT);
     if (n < 0) {
         set_last_error(last_errno_as_wsa());
         return SOCKET_ERROR;

@@ -99,7 +99,7 @@ public:
     virtual BOOL Connect(LPCTSTR lpszHostAddress, UINT nHostPort);
     virtual int Send(const void* lpBuf, int nBufLen, int nFlags = 0);
     virtual int Receive(void* lpBuf, int nBufLen, int nFlags = 0);
-    virtual void Close();  // harmless when not open
+    virtual void Close();       // harmless when not open
     static int GetLastError();  // last error of this thread, WinSock numbering
 
     SOCKET m_hSocket = INVALID_SOCKET;

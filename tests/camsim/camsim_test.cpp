@@ -322,11 +322,11 @@ TEST(CamsimFaults, CloseAfterBytesCountsOverTheConnection) {
         std::int64_t expectBytes;
     };
     const Case cases[] = {
-        {0, 1, 0},                       // request read, nothing answered
-        {100, 1, 100},                   // mid-image
-        {20, 1, 20},                     // mid-header
-        {reply + 50, 2, reply + 50},     // first image whole, the second cut
-        {reply, 2, reply},               // closed right after the first image
+        {0, 1, 0},                    // request read, nothing answered
+        {100, 1, 100},                // mid-image
+        {20, 1, 20},                  // mid-header
+        {reply + 50, 2, reply + 50},  // first image whole, the second cut
+        {reply, 2, reply},            // closed right after the first image
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.closeAfter);
@@ -395,9 +395,10 @@ TEST(CamsimServer, StopsPromptlyWithClientsConnectedAndRepliesPending) {
 }
 
 TEST(CamsimArguments, ParsesEveryOptionAndRefusesBadValues) {
-    const char* good[] = {"camsim", "--bind", "127.0.0.2", "--port", "0", "--sensor", "4096x3072", "--image",
-                          "a.png", "-v", "--chunk", "5", "--close-after", "100", "--wrong-length", "-3",
-                          "--delay", "20", "--max-requests", "4"};
+    const char* good[] = {"camsim",         "--bind",  "127.0.0.2",      "--port", "0",       "--sensor",
+                          "4096x3072",      "--image", "a.png",          "-v",     "--chunk", "5",
+                          "--close-after",  "100",     "--wrong-length", "-3",     "--delay", "20",
+                          "--max-requests", "4"};
     Options o;
     std::string error;
     bool help = false;
@@ -415,9 +416,9 @@ TEST(CamsimArguments, ParsesEveryOptionAndRefusesBadValues) {
     EXPECT_EQ(o.max_requests, 4);
 
     const std::vector<std::vector<const char*>> bad = {
-        {"camsim", "--port", "65536"},     {"camsim", "--port", "x"},       {"camsim", "--sensor", "0x10"},
-        {"camsim", "--sensor", "100000x2"}, {"camsim", "--sensor", "640"},  {"camsim", "--bind", "localhost"},
-        {"camsim", "--chunk", "0"},         {"camsim", "--frobnicate"},     {"camsim", "--port"},
+        {"camsim", "--port", "65536"},      {"camsim", "--port", "x"},     {"camsim", "--sensor", "0x10"},
+        {"camsim", "--sensor", "100000x2"}, {"camsim", "--sensor", "640"}, {"camsim", "--bind", "localhost"},
+        {"camsim", "--chunk", "0"},         {"camsim", "--frobnicate"},    {"camsim", "--port"},
         {"camsim", "--max-requests", "0"},  {"camsim", "--delay", "-1"},
     };
     for (const auto& args : bad) {
@@ -430,8 +431,7 @@ TEST(CamsimArguments, ParsesEveryOptionAndRefusesBadValues) {
 
 TEST(CamsimProgram, PrintsItsPortFirstAndOneLinePerRequest) {
     QProcess camsim;
-    camsim.start(QString::fromStdString(ziv::test::bin_path("camsim")),
-                 {"--port", "0", "--sensor", "64x48", "-v"});
+    camsim.start(QString::fromStdString(ziv::test::bin_path("camsim")), {"--port", "0", "--sensor", "64x48", "-v"});
     ASSERT_TRUE(camsim.waitForStarted(5000));
     ASSERT_TRUE(camsim.waitForReadyRead(5000));
     while (!camsim.canReadLine()) ASSERT_TRUE(camsim.waitForReadyRead(5000));

@@ -30,8 +30,8 @@ void expect_reply(const std::vector<std::uint8_t>& bytes, const ImageHeader& wan
     const std::uint8_t* pixels = bytes.data() + kHeaderSize;
     for (std::int64_t r = 0; r < rows; ++r)
         for (std::int64_t c = 0; c < w; ++c) {
-            const bool probe = every || ((r == 0 || r == rows - 1 || r == rows / 2) &&
-                                         (c == 0 || c == w - 1 || c == w / 2));
+            const bool probe =
+                every || ((r == 0 || r == rows - 1 || r == rows / 2) && (c == 0 || c == w - 1 || c == w / 2));
             if (probe) {
                 ASSERT_EQ(pixels[r * w + c], pixel(s, frame, h, c, r)) << c << "," << r;
             }
@@ -70,15 +70,20 @@ TEST(CamsimModel, WideRowsInBlocksAndRepeatedWindowsOverTheAnimationCycle) {
     ImageModel model(FrameSource::pattern(2048, 3000));
     Session session(model);
     const ImageRequest narrow{5, 3, 100, 50, 1, 1};
-    const ImageRequest others[7] = {{0, 0, 2048, 3000, 1, 1}, narrow, narrow, {0, 1, 2000, 2999, 1, 2},
-                                    narrow, narrow, {0, 1, 300, 200, 2, 3}};
+    const ImageRequest others[7] = {{0, 0, 2048, 3000, 1, 1}, narrow, narrow, {0, 1, 2000, 2999, 1, 2}, narrow, narrow,
+                                    {0, 1, 300, 200, 2, 3}};
     const int phases = model.source().phases();
     std::uint64_t frame = 0;
     for (int k = 0; k < 3 * phases; ++k, ++frame) {
         const ImageRequest& r = others[k % 7];
         SCOPED_TRACE(k);
         const ImageHeader want{std::int32_t(kHeaderSize + image_pixel_count(r.dx, r.dy, r.incrx, r.incry)),
-                               r.x, r.y, r.dx, r.dy, r.incrx, r.incry};
+                               r.x,
+                               r.y,
+                               r.dx,
+                               r.dy,
+                               r.incrx,
+                               r.incry};
         expect_reply(session.build_reply(r), want, model.source(), frame, r.dx <= 300);
     }
 }

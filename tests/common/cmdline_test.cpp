@@ -37,7 +37,8 @@ CommandLine command_line(Targets& t) {
         .program = "grab",
         .options = {{"--server", "HOST", "camera address", text(t.server), true},
                     {"--port", "N", "TCP port\n(default 2002)", integer(t.port, 0, 65535)},
-                    {"--window", "x,y,dx,dy,incx,incy", "window and steps", int_list(t.window, 6, INT32_MIN, INT32_MAX)},
+                    {"--window", "x,y,dx,dy,incx,incy", "window and steps",
+                     int_list(t.window, 6, INT32_MIN, INT32_MAX)},
                     heading("more:"),
                     {"--size", "WxH", "size", custom("WxH, each at least 1", size)},
                     {"--delta", "D", "any integer", integer(t.delta, INT64_MIN, INT64_MAX)},
@@ -65,8 +66,8 @@ TEST(Cmdline, CommandLinesGiveValuesOrTheirError) {
          "server=cam port=7 describe=1 window=1,-2,3,4,5,6 size=640x480 delta=-5"},
         {"--server=cam --port=0", "server=cam port=0 describe=0 window= size=0x0 delta=0"},
         {"--port 1 --server cam --port 2", "server=cam port=2 describe=0 window= size=0x0 delta=0"},
-        {"--server cam --delta -9223372036854775808", "server=cam port=2002 describe=0 window= size=0x0 delta=" +
-                                                          std::to_string(INT64_MIN)},
+        {"--server cam --delta -9223372036854775808",
+         "server=cam port=2002 describe=0 window= size=0x0 delta=" + std::to_string(INT64_MIN)},
         {"--server cam --window 0,0,2147483647,-2147483648,1,1",
          "server=cam port=2002 describe=0 window=0,0,2147483647,-2147483648,1,1 size=0x0 delta=0"},
         {"--server cam --x", "unknown option --x"},
@@ -82,12 +83,15 @@ TEST(Cmdline, CommandLinesGiveValuesOrTheirError) {
         {"--server cam --port +5", "bad value for --port: +5 (0..65535)"},
         {"--server cam --port=", "bad value for --port:  (0..65535)"},
         {"--server cam --delta 9223372036854775808", "bad value for --delta: 9223372036854775808 (an integer)"},
-        {"--server cam --window 1,2,3", "bad value for --window: 1,2,3 (6 comma-separated integers, each "
-                                        "-2147483648..2147483647)"},
-        {"--server cam --window 1,,3,4,5,6", "bad value for --window: 1,,3,4,5,6 (6 comma-separated integers, each "
-                                             "-2147483648..2147483647)"},
-        {"--server cam --window 1,2,3,4,5,2147483648", "bad value for --window: 1,2,3,4,5,2147483648 (6 "
-                                                       "comma-separated integers, each -2147483648..2147483647)"},
+        {"--server cam --window 1,2,3",
+         "bad value for --window: 1,2,3 (6 comma-separated integers, each "
+         "-2147483648..2147483647)"},
+        {"--server cam --window 1,,3,4,5,6",
+         "bad value for --window: 1,,3,4,5,6 (6 comma-separated integers, each "
+         "-2147483648..2147483647)"},
+        {"--server cam --window 1,2,3,4,5,2147483648",
+         "bad value for --window: 1,2,3,4,5,2147483648 (6 "
+         "comma-separated integers, each -2147483648..2147483647)"},
         {"--server cam --size 0x5", "bad value for --size: 0x5 (WxH, each at least 1)"},
         {"--server cam --size 5", "bad value for --size: 5 (WxH, each at least 1)"},
         {"--server cam --describe=1", "--describe takes no value"},

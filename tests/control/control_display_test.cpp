@@ -112,8 +112,8 @@ TEST(ControlDisplay, SameGeometryReusesAndOtherGeometryReplaces) {
     };
     // 30 wide: rows with fill bytes, so the rows are copied, not traded.
     const Step steps[] = {
-        {30, 20, 1, 1, false}, {30, 20, 1, 1, true},  {30, 20, 2, 1, false},
-        {30, 20, 2, 2, false}, {30, 20, 2, 2, true},  {12, 5, 1, 1, false},
+        {30, 20, 1, 1, false}, {30, 20, 1, 1, true}, {30, 20, 2, 1, false},
+        {30, 20, 2, 2, false}, {30, 20, 2, 2, true}, {12, 5, 1, 1, false},
     };
     Harness h;
     const CBitmap* bitmap = nullptr;

@@ -45,18 +45,28 @@ TEST(Subject, ObserversChangingTheListDuringAPass) {
         int left;
     };
     const Case cases[] = {
-        {"a detaches itself", [](Recorder& a, Recorder&, Recorder&, CSubject& s) {
-             a.action = [&a, &s](CSubject*) { s.Detach(&a); };
-         }, {"a", "b", "c"}, 2},
-        {"a detaches b before it is reached", [](Recorder& a, Recorder& b, Recorder&, CSubject& s) {
-             a.action = [&b, &s](CSubject*) { s.Detach(&b); };
-         }, {"a", "c"}, 2},
-        {"everyone detached: the pass stops", [](Recorder& a, Recorder& b, Recorder& c, CSubject& s) {
-             a.action = [&](CSubject*) { s.Detach(&a); s.Detach(&b); s.Detach(&c); };
-         }, {"a"}, 0},
-        {"b attaches c again", [](Recorder&, Recorder& b, Recorder& c, CSubject& s) {
-             b.action = [&c, &s](CSubject*) { s.Attach(&c); };
-         }, {"a", "b", "c", "c"}, 4},
+        {"a detaches itself",
+         [](Recorder& a, Recorder&, Recorder&, CSubject& s) { a.action = [&a, &s](CSubject*) { s.Detach(&a); }; },
+         {"a", "b", "c"},
+         2},
+        {"a detaches b before it is reached",
+         [](Recorder& a, Recorder& b, Recorder&, CSubject& s) { a.action = [&b, &s](CSubject*) { s.Detach(&b); }; },
+         {"a", "c"},
+         2},
+        {"everyone detached: the pass stops",
+         [](Recorder& a, Recorder& b, Recorder& c, CSubject& s) {
+             a.action = [&](CSubject*) {
+                 s.Detach(&a);
+                 s.Detach(&b);
+                 s.Detach(&c);
+             };
+         },
+         {"a"},
+         0},
+        {"b attaches c again",
+         [](Recorder&, Recorder& b, Recorder& c, CSubject& s) { b.action = [&c, &s](CSubject*) { s.Attach(&c); }; },
+         {"a", "b", "c", "c"},
+         4},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
@@ -91,10 +101,10 @@ TEST(ImageSocket, PublishesEachEventWithItsErrorAndForgetsTheRecord) {
     socket.ReceiveError(WSAENETDOWN);
     socket.PeerCloses(WSAECONNRESET);
     EXPECT_EQ(catcher.seen, (std::vector<std::pair<LONG, int>>{{SN_CONNECT, WSAECONNREFUSED},
-                                                                {SN_CONNECT, 0},
-                                                                {SN_SEND, 0},
-                                                                {SN_RECEIVE, WSAENETDOWN},
-                                                                {SN_CLOSE, WSAECONNRESET}}));
+                                                               {SN_CONNECT, 0},
+                                                               {SN_SEND, 0},
+                                                               {SN_RECEIVE, WSAENETDOWN},
+                                                               {SN_CLOSE, WSAECONNRESET}}));
     EXPECT_EQ(socket.GetNotification(), nullptr);
     socket.Detach(&catcher);
 }

@@ -24,7 +24,8 @@ std::vector<std::uint8_t> bytes(const std::array<std::uint8_t, N>& a) {
 
 TEST(ImageProtocol, RequestOfTheWorkedExample) {
     const ImageRequest r{100, 50, 320, 240, 2, 2};
-    const auto expected = bytes({0x64, 0, 0, 0, 0x32, 0, 0, 0, 0x40, 0x01, 0, 0, 0xF0, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0});
+    const auto expected =
+        bytes({0x64, 0, 0, 0, 0x32, 0, 0, 0, 0x40, 0x01, 0, 0, 0xF0, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0});
     EXPECT_EQ(bytes(encode(r)), expected);
     EXPECT_EQ(decode_request(expected.data()), r);
 }
@@ -34,8 +35,8 @@ TEST(ImageProtocol, HeaderOfTheWorkedExample) {
     const std::int64_t pixels = image_pixel_count(320, 240, 2, 2);
     ASSERT_EQ(pixels, 19200);
     const ImageHeader h{static_cast<std::int32_t>(kHeaderSize + pixels), 100, 50, 320, 240, 2, 2};
-    const auto expected = bytes({0x1C, 0x4B, 0, 0, 0x64, 0, 0, 0, 0x32, 0, 0, 0, 0x40, 0x01, 0, 0,
-                                 0xF0, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0});
+    const auto expected = bytes(
+        {0x1C, 0x4B, 0, 0, 0x64, 0, 0, 0, 0x32, 0, 0, 0, 0x40, 0x01, 0, 0, 0xF0, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0});
     EXPECT_EQ(bytes(encode(h)), expected);
     const ImageHeader back = decode_header(expected.data());
     EXPECT_EQ(back, h);
@@ -67,11 +68,17 @@ TEST(ImageProtocol, SizeRule) {
         std::int64_t size, step, count;
     };
     const Case cases[] = {
-        {640, 3, 214}, {480, 1, 480}, {10, 3, 4}, {9, 3, 3}, {1, 5, 1}, {0, 4, 0},
-        {-7, 2, -3},             // truncated toward zero; the remainder is negative
-        {INT32_MAX, 1, INT32_MAX}, {INT32_MAX, INT32_MAX, 1},
+        {640, 3, 214},
+        {480, 1, 480},
+        {10, 3, 4},
+        {9, 3, 3},
+        {1, 5, 1},
+        {0, 4, 0},
+        {-7, 2, -3},  // truncated toward zero; the remainder is negative
+        {INT32_MAX, 1, INT32_MAX},
+        {INT32_MAX, INT32_MAX, 1},
         {INT32_MIN, -1, 2147483648LL},  // would overflow in 32 bits
-        {5, 0, 0},               // no quotient: reported as 0
+        {5, 0, 0},                      // no quotient: reported as 0
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.size << " / " << c.step);

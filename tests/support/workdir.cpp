@@ -15,8 +15,7 @@
 namespace ziv::test {
 
 namespace {
-std::string slurp(const std::string& path, bool& ok)
-{
+std::string slurp(const std::string& path, bool& ok) {
     std::ifstream f(path, std::ios::binary);
     ok = static_cast<bool>(f);
     std::ostringstream s;
@@ -25,28 +24,24 @@ std::string slurp(const std::string& path, bool& ok)
 }
 }  // namespace
 
-WorkDir::WorkDir()
-{
+WorkDir::WorkDir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "ziv-test-XXXXXX").string();
     if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
     path_ = tmpl;
 }
 
-WorkDir::~WorkDir()
-{
+WorkDir::~WorkDir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
 }
 
-void WorkDir::write(const std::string& name, const std::string& bytes) const
-{
+void WorkDir::write(const std::string& name, const std::string& bytes) const {
     std::ofstream f(file(name), std::ios::binary | std::ios::trunc);
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(f.good()) << "cannot write " << file(name);
 }
 
-std::string WorkDir::read(const std::string& name) const
-{
+std::string WorkDir::read(const std::string& name) const {
     bool ok = false;
     std::string s = slurp(file(name), ok);
     EXPECT_TRUE(ok) << name << " missing";
@@ -57,16 +52,14 @@ bool WorkDir::exists(const std::string& name) const { return std::filesystem::ex
 
 std::string bin_path(const std::string& tool) { return std::string(ZIV_BIN_DIR) + "/" + tool; }
 
-std::string read_test_data(const std::string& relative)
-{
+std::string read_test_data(const std::string& relative) {
     bool ok = false;
     std::string s = slurp(std::string(ZIV_TEST_DATA_DIR) + "/" + relative, ok);
     EXPECT_TRUE(ok) << relative << " missing";
     return s;
 }
 
-RunResult WorkDir::run(const std::string& tool, const std::vector<std::string>& args) const
-{
+RunResult WorkDir::run(const std::string& tool, const std::vector<std::string>& args) const {
     RunResult r;
     int outp[2], errp[2];
     if (::pipe2(outp, O_CLOEXEC) != 0 || ::pipe2(errp, O_CLOEXEC) != 0) return r;

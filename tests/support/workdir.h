@@ -7,9 +7,9 @@
 namespace ziv::test {
 
 struct RunResult {
-    int status = -1;        // exit status, or -1 when the program did not exit normally
-    std::string out;        // everything written to standard output
-    std::string err;        // everything written to standard error
+    int status = -1;  // exit status, or -1 when the program did not exit normally
+    std::string out;  // everything written to standard output
+    std::string err;  // everything written to standard error
 };
 
 class WorkDir {
@@ -23,7 +23,7 @@ public:
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
     void write(const std::string& name, const std::string& bytes) const;
-    std::string read(const std::string& name) const;   // fails the test when missing
+    std::string read(const std::string& name) const;  // fails the test when missing
     bool exists(const std::string& name) const;
 
     // Runs bin/<tool> with the arguments, in this directory, with no input.

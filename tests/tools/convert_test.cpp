@@ -13,8 +13,7 @@ using ziv::test::WorkDir;
 namespace {
 
 // Test texts are written with LF; the files carry CR LF as on the camera's PC.
-std::string crlf(const std::string& s)
-{
+std::string crlf(const std::string& s) {
     std::string out;
     for (char c : s) {
         if (c == '\n') out += '\r';
@@ -25,8 +24,7 @@ std::string crlf(const std::string& s)
 
 const std::string kBanner = "convert version 2.5 - win32\nsupports ro/da version 2.3\nro/da file name:   t\n";
 
-std::string header(int modules)
-{
+std::string header(int modules) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "ABCD00\n740000000000000000%04x%04x\n", modules, (23 * modules + 0x74) & 0xFFFF);
     return buf;
@@ -39,8 +37,7 @@ struct Case {
     std::string body;  // ADSP.OUT after the name line
 };
 
-TEST(Convert, ModuleRules)
-{
+TEST(Convert, ModuleRules) {
     const std::string longline(100, 'F');
     const Case cases[] = {
         {"contiguous blocks of one type join", "@PA\n0000\n0001\nend\n@PA\n0001\n0002\nend\n\n", 1,
@@ -80,16 +77,14 @@ TEST(Convert, ModuleRules)
     }
 }
 
-TEST(Convert, ScratchFileKeepsTheLastModule)
-{
+TEST(Convert, ScratchFileKeepsTheLastModule) {
     WorkDir dir;
     dir.write("ADSP.EXE", crlf("@PA\n0000\n0001\nend\n@DA\n0100\n0007\n0008\nend\n\n"));
     ASSERT_EQ(dir.run("convert", {"t"}).status, 0);
     EXPECT_EQ(dir.read("ADSP.TMP"), "0007\r\n0008\r\n");
 }
 
-std::string modules_with_gaps(int n)
-{
+std::string modules_with_gaps(int n) {
     std::string s;
     char buf[64];
     for (int i = 0; i < n; ++i) {
@@ -99,8 +94,7 @@ std::string modules_with_gaps(int n)
     return s + "\n";
 }
 
-TEST(Convert, WarningAboveTenModules)
-{
+TEST(Convert, WarningAboveTenModules) {
     const std::string warning =
         "warning: more than 10 modules detected\ntoo many modules reduce RO/DA file efficiency\n"
         "please check linking procedure\n";
@@ -121,8 +115,7 @@ TEST(Convert, WarningAboveTenModules)
 
 // Input whose download file would contradict its own header is refused before
 // anything is written, with the line that caused it.
-TEST(Convert, RefusesInputWithoutSettledMeaning)
-{
+TEST(Convert, RefusesInputWithoutSettledMeaning) {
     struct Refusal {
         std::string exe;
         const char* message;
@@ -154,8 +147,7 @@ TEST(Convert, RefusesInputWithoutSettledMeaning)
 // A scratch file that takes no data is a failure: ADSP.OUT never gets more
 // than the counted words, whether they went through the file or not. The file
 // size limit stops a tool that would copy the device's zeros for ever.
-TEST(Convert, ScratchFileThatCannotBeWritten)
-{
+TEST(Convert, ScratchFileThatCannotBeWritten) {
     std::string big = "@PA\n000000\n";  // more words than the scratch buffer holds
     for (int i = 0; i < 200000; ++i) big += "123456\n";
     const std::string two_blocks = "end\n@DA\n0100\n0007\nend\n\n";
@@ -176,8 +168,7 @@ TEST(Convert, ScratchFileThatCannotBeWritten)
     }
 }
 
-TEST(Convert, ScratchFileThatCannotBeOpened)
-{
+TEST(Convert, ScratchFileThatCannotBeOpened) {
     WorkDir dir;
     dir.write("ADSP.EXE", crlf("@PA\n0000\n0001\nend\n\n"));
     dir.write("ADSP.OUT", "keep me");
@@ -194,8 +185,7 @@ namespace {
 
 // Modules larger than the scratch buffer go through ADSP.TMP on disk; the
 // result must not depend on which way they went.
-TEST(Convert, LargeModulesPassThroughTheScratchFile)
-{
+TEST(Convert, LargeModulesPassThroughTheScratchFile) {
     const int big = 300000;  // about 2.4 MB of words: more than the buffer
     std::string exe = "@PA\n000000\n";
     std::string words;

@@ -19,21 +19,20 @@ struct Tool {
     const char* input;
 };
 void PrintTo(const Tool& t, std::ostream* os) { *os << t.name; }
-const Tool kTools[] = {{"convert", "ADSP.EXE"}, {"exewrap", "EXEC.OUT"}, {"packwrap", "BINARY.DAT"},
+const Tool kTools[] = {{"convert", "ADSP.EXE"},   {"exewrap", "EXEC.OUT"},  {"packwrap", "BINARY.DAT"},
                        {"binload", "BINARY.DAT"}, {"txtload", "ASCII.INP"}, {"picload", "BINARY.DAT"}};
 
-std::string banner(const std::string& tool)
-{
+std::string banner(const std::string& tool) {
     if (tool == "convert") return "convert version 2.5 - win32\nsupports ro/da version 2.3\n";
     if (tool == "exewrap") return "exewrap version 1.0 - win32\nsupports ro/da version 4.0\nfor TMS62Cxx systems\n";
-    if (tool == "packwrap") return "packwrap version 1.0 - win32\nfor TMS62xx compressed executables\nRODA Version 5.06 +\n";
+    if (tool == "packwrap")
+        return "packwrap version 1.0 - win32\nfor TMS62xx compressed executables\nRODA Version 5.06 +\n";
     if (tool == "binload") return "binload version 1.1 - win32\n";
     if (tool == "txtload") return "txtload version 2.3 - win32\n";
     return "picload version 1.1 convert jpeg data - win32\n";
 }
 
-std::string echo(const std::string& tool, const std::string& name)
-{
+std::string echo(const std::string& tool, const std::string& name) {
     return (tool == "convert" ? "ro/da file name:   " : "file name: ") + name + "\n";
 }
 
@@ -46,8 +45,7 @@ struct Golden {
 void PrintTo(const Golden& g, std::ostream* os) { *os << g.tool; }
 class WorkedExample : public testing::TestWithParam<Golden> {};
 
-TEST_P(WorkedExample, MatchesGoldenFiles)
-{
+TEST_P(WorkedExample, MatchesGoldenFiles) {
     const Golden& g = GetParam();
     WorkDir dir;
     std::string folder = std::string("tools/golden/") + g.tool + "/";
@@ -69,8 +67,7 @@ INSTANTIATE_TEST_SUITE_P(Converters, WorkedExample,
 
 class CommandLine : public testing::TestWithParam<Tool> {};
 
-TEST_P(CommandLine, UsageErrorsStopBeforeAnyFileWithStatusZero)
-{
+TEST_P(CommandLine, UsageErrorsStopBeforeAnyFileWithStatusZero) {
     const Tool& t = GetParam();
     struct Case {
         std::vector<std::string> args;
@@ -93,8 +90,7 @@ TEST_P(CommandLine, UsageErrorsStopBeforeAnyFileWithStatusZero)
     }
 }
 
-TEST_P(CommandLine, MissingInputLeavesDownloadFileUntouched)
-{
+TEST_P(CommandLine, MissingInputLeavesDownloadFileUntouched) {
     const Tool& t = GetParam();
     WorkDir dir;
     dir.write("ADSP.OUT", "keep me");
@@ -104,8 +100,7 @@ TEST_P(CommandLine, MissingInputLeavesDownloadFileUntouched)
     EXPECT_EQ(dir.read("ADSP.OUT"), "keep me");
 }
 
-TEST_P(CommandLine, UnwritableDownloadFile)
-{
+TEST_P(CommandLine, UnwritableDownloadFile) {
     const Tool& t = GetParam();
     WorkDir dir;
     dir.write(t.input, "");
@@ -116,8 +111,7 @@ TEST_P(CommandLine, UnwritableDownloadFile)
 }
 
 // A download file that cannot be written completely is a failure, not a success.
-TEST_P(CommandLine, WriteErrorIsReported)
-{
+TEST_P(CommandLine, WriteErrorIsReported) {
     const Tool& t = GetParam();
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     WorkDir dir;
@@ -133,8 +127,7 @@ INSTANTIATE_TEST_SUITE_P(AllConverters, CommandLine, testing::ValuesIn(kTools),
 
 // --- Name line and check word --------------------------------------------------
 
-TEST(NameLine, CaseAndCheckWordPerWriter)
-{
+TEST(NameLine, CaseAndCheckWordPerWriter) {
     struct Case {
         const char* tool;
         std::string name;
@@ -158,12 +151,20 @@ TEST(NameLine, CaseAndCheckWordPerWriter)
         {"exewrap", "\xe4", "E400000000000000000001000c00"},
         {"txtload", "\xff\x80", "ff80000000000000000001000000"},
         // A negative sum is kept to 16 bits.
-        {"exewrap", "\x80" "a\x80" "a\x80" "a\x80", "8061806180618000000001fe2800"},
+        {"exewrap",
+         "\x80"
+         "a\x80"
+         "a\x80"
+         "a\x80",
+         "8061806180618000000001fe2800"},
     };
     for (const auto& c : cases) {
         WorkDir dir;
         std::string tool = c.tool;
-        dir.write(tool == "convert" ? "ADSP.EXE" : tool == "exewrap" ? "EXEC.OUT" : tool == "txtload" ? "ASCII.INP" : "BINARY.DAT",
+        dir.write(tool == "convert"   ? "ADSP.EXE"
+                  : tool == "exewrap" ? "EXEC.OUT"
+                  : tool == "txtload" ? "ASCII.INP"
+                                      : "BINARY.DAT",
                   tool == "convert" ? one_module : "");
         auto r = dir.run(tool, {c.name});
         ASSERT_EQ(r.status, 0) << r.out;

@@ -20,8 +20,7 @@ namespace {
 
 // A valid record of the longest kind, its CR around the end of the first 1 MiB
 // block of the reader; empty lines (LF alone) in front of it place it.
-TEST(ToolInputs, LongestRecordEndingOnTheBlockBoundary)
-{
+TEST(ToolInputs, LongestRecordEndingOnTheBlockBoundary) {
     const std::string record = "S2FF000000" + std::string(2 * 251, '5') + "00";
     for (long shift : {-2, -1, 0, 1, 2}) {
         const std::size_t cr_at = (1u << 20) - 1 + static_cast<std::size_t>(shift);
@@ -43,11 +42,10 @@ struct Tool {
 };
 
 // A read error ends the run with a message, never as if the input had ended.
-TEST(ToolInputs, ReadErrorIsReported)
-{
-    const Tool tools[] = {{"txtload", "ASCII.INP", {"t"}},    {"binload", "BINARY.DAT", {"t"}},
-                          {"convert", "ADSP.EXE", {"t"}},     {"recmake", "ADSP.OUT", {}},
-                          {"recraw", "input.msf", {}},        {"recjoin", "a.msf", {"a.msf", "a.msf", "c.msf"}}};
+TEST(ToolInputs, ReadErrorIsReported) {
+    const Tool tools[] = {{"txtload", "ASCII.INP", {"t"}}, {"binload", "BINARY.DAT", {"t"}},
+                          {"convert", "ADSP.EXE", {"t"}},  {"recmake", "ADSP.OUT", {}},
+                          {"recraw", "input.msf", {}},     {"recjoin", "a.msf", {"a.msf", "a.msf", "c.msf"}}};
     for (const auto& t : tools) {
         WorkDir dir;
         std::filesystem::create_symlink("/proc/self/mem", dir.file(t.input));  // reads fail with EIO
@@ -60,9 +58,8 @@ TEST(ToolInputs, ReadErrorIsReported)
 
 // The converters read their input twice; a pipe cannot be, and waiting for it
 // to be opened again would never end.
-TEST(ToolInputs, PipeAsInputOfAConverterIsRefusedAtOnce)
-{
-    const Tool tools[] = {{"convert", "ADSP.EXE", {}}, {"exewrap", "EXEC.OUT", {}}, {"packwrap", "BINARY.DAT", {}},
+TEST(ToolInputs, PipeAsInputOfAConverterIsRefusedAtOnce) {
+    const Tool tools[] = {{"convert", "ADSP.EXE", {}},   {"exewrap", "EXEC.OUT", {}},  {"packwrap", "BINARY.DAT", {}},
                           {"binload", "BINARY.DAT", {}}, {"txtload", "ASCII.INP", {}}, {"picload", "BINARY.DAT", {}}};
     for (const auto& t : tools) {
         WorkDir dir;
@@ -79,8 +76,7 @@ TEST(ToolInputs, PipeAsInputOfAConverterIsRefusedAtOnce)
 }
 
 // An output that is a link to the input is refused before it empties the input.
-TEST(ToolInputs, OutputThatIsTheInputIsRefused)
-{
+TEST(ToolInputs, OutputThatIsTheInputIsRefused) {
     struct Case {
         Tool tool;
         const char* output;
@@ -98,10 +94,8 @@ TEST(ToolInputs, OutputThatIsTheInputIsRefused)
         for (bool hard : {true, false}) {
             WorkDir dir;
             dir.write(c.tool.input, content);
-            if (hard)
-                std::filesystem::create_hard_link(dir.file(c.tool.input), dir.file(c.output));
-            else
-                std::filesystem::create_symlink(c.tool.input, dir.file(c.output));
+            if (hard) std::filesystem::create_hard_link(dir.file(c.tool.input), dir.file(c.output));
+            else std::filesystem::create_symlink(c.tool.input, dir.file(c.output));
             auto r = dir.run(c.tool.name, c.tool.args);
             EXPECT_EQ(r.status, 1) << c.tool.name;
             EXPECT_NE(r.out.find(std::string(c.message) + ": it would be emptied before it is read\n"),
@@ -121,14 +115,12 @@ struct CoreOutputs {
     std::string data;     // the data fields SrecReader hands out, one a line
 };
 
-ziv::InFile& open_memory(ziv::InFile& in, const std::string& bytes)
-{
+ziv::InFile& open_memory(ziv::InFile& in, const std::string& bytes) {
     in.open_memory(bytes, ziv::FileMode::Text);
     return in;
 }
 
-CoreOutputs run_cores(const std::string& text, const std::string& srec, std::size_t block)
-{
+CoreOutputs run_cores(const std::string& text, const std::string& srec, std::size_t block) {
     CoreOutputs c;
     WorkDir dir;
     {
@@ -160,8 +152,7 @@ CoreOutputs run_cores(const std::string& text, const std::string& srec, std::siz
 
 // Every tool's lines read the same in blocks of any size: lines of many
 // lengths, ending in CR LF or LF alone, with lone CRs among the characters.
-TEST(ToolInputs, CoresReadTheSameInAnyBlockSize)
-{
+TEST(ToolInputs, CoresReadTheSameInAnyBlockSize) {
     std::string text = "@PA0\r\n0000\r\n";
     for (int i = 0; i < 40; ++i) {
         text += std::string(static_cast<std::size_t>(2 * (i % 6)), static_cast<char>('0' + i % 7));

@@ -11,8 +11,7 @@ using ziv::test::WorkDir;
 
 namespace {
 
-std::string body_of(const std::string& bytes, bool upper)
-{
+std::string body_of(const std::string& bytes, bool upper) {
     std::string s;
     char buf[8];
     for (unsigned char b : bytes) {
@@ -22,23 +21,20 @@ std::string body_of(const std::string& bytes, bool upper)
     return s;
 }
 
-std::string all_bytes()
-{
+std::string all_bytes() {
     std::string s;
     for (int i = 0; i < 256; ++i) s += static_cast<char>(i);
     return s;
 }
 
 // Everything after the name line: length line, data lines, end line.
-std::string after_name_line(const std::string& out)
-{
+std::string after_name_line(const std::string& out) {
     std::size_t first = out.find("\r\n");
     std::size_t second = out.find("\r\n", first + 2);
     return out.substr(second + 2);
 }
 
-TEST(Payload, BytesAndLengthPerToolAndMode)
-{
+TEST(Payload, BytesAndLengthPerToolAndMode) {
     struct Case {
         const char* tool;
         const char* input;
@@ -57,7 +53,10 @@ TEST(Payload, BytesAndLengthPerToolAndMode)
         {"binload", "BINARY.DAT", "", "", true},
         // Text input: CR LF arrives as LF, 0x1A ends it.
         {"txtload", "ASCII.INP", "a\r\nb\r\n", "a\nb\n", false},
-        {"txtload", "ASCII.INP", "ab\x1a" "cd", "ab", false},
+        {"txtload", "ASCII.INP",
+         "ab\x1a"
+         "cd",
+         "ab", false},
         {"txtload", "ASCII.INP", "a\rb", "a\rb", false},
         {"txtload", "ASCII.INP", "", "", false},
     };
@@ -72,8 +71,7 @@ TEST(Payload, BytesAndLengthPerToolAndMode)
     }
 }
 
-TEST(Payload, SameBytesDifferOnlyInTypeCodeAndCase)
-{
+TEST(Payload, SameBytesDifferOnlyInTypeCodeAndCase) {
     WorkDir dir;
     dir.write("BINARY.DAT", "plain text without line ends");
     dir.write("ASCII.INP", "plain text without line ends");
@@ -96,8 +94,7 @@ TEST(Payload, SameBytesDifferOnlyInTypeCodeAndCase)
 
 // A length of 4 GiB or more does not fit the 32-bit length field: the tool
 // refuses and leaves an existing download file as it was.
-TEST(Payload, InputOf4GiBIsRefused)
-{
+TEST(Payload, InputOf4GiBIsRefused) {
     for (const char* tool : {"binload", "picload"}) {
         WorkDir dir;
         int fd = ::open(dir.file("BINARY.DAT").c_str(), O_CREAT | O_WRONLY, 0644);

@@ -12,26 +12,24 @@ using ziv::test::WorkDir;
 
 namespace {
 
-TEST(Getspair, DigitsOfBothCasesAndOtherCharactersByTheirCode)
-{
+TEST(Getspair, DigitsOfBothCasesAndOtherCharactersByTheirCode) {
     struct Case {
         char hi, lo;
         int value;
     };
     const Case cases[] = {
-        {'0', '0', 0x00}, {'9', '9', 0x99}, {'A', 'b', 0xAB}, {'f', 'F', 0xFF}, {'a', '0', 0xA0},
-        {'G', '0', 0x70},      // 'G' = 0x47, shifted: 0x470
-        {'0', 'G', 0x47},      // the whole code of 'G' in the low half
-        {'1', ' ', 0x30},      // 0x10 | 0x20
-        {'\xff', '1', 0xF1},   // -1 << 4 = ...F0
-        {'1', '\xff', 0xFF},   // -1 sign-extends over the high half
+        {'0', '0', 0x00},    {'9', '9', 0x99}, {'A', 'b', 0xAB},
+        {'f', 'F', 0xFF},    {'a', '0', 0xA0}, {'G', '0', 0x70},  // 'G' = 0x47, shifted: 0x470
+        {'0', 'G', 0x47},                                         // the whole code of 'G' in the low half
+        {'1', ' ', 0x30},                                         // 0x10 | 0x20
+        {'\xff', '1', 0xF1},                                      // -1 << 4 = ...F0
+        {'1', '\xff', 0xFF},                                      // -1 sign-extends over the high half
         {'\0', '5', 0x05},
     };
     for (const auto& c : cases) EXPECT_EQ(ziv::getspair(c.hi, c.lo), c.value) << c.hi << c.lo;
 }
 
-std::string flushed(std::string_view data, std::uint32_t address, bool& ok)
-{
+std::string flushed(std::string_view data, std::uint32_t address, bool& ok) {
     WorkDir dir;
     ziv::OutFile out;
     EXPECT_TRUE(out.open(dir.file("r").c_str()));
@@ -40,8 +38,7 @@ std::string flushed(std::string_view data, std::uint32_t address, bool& ok)
     return dir.read("r");
 }
 
-TEST(Srcflush, EdgesOfTheRecordAndTheAddressSpace)
-{
+TEST(Srcflush, EdgesOfTheRecordAndTheAddressSpace) {
     struct Case {
         const char* what;
         std::string data;
@@ -76,8 +73,7 @@ TEST(Srcflush, EdgesOfTheRecordAndTheAddressSpace)
 // Records are summed 16 characters at a time while they are hex digits; the
 // characters around the digit ranges and beyond 0x7F must fall back to
 // getspair's rule wherever they stand.
-TEST(Srcflush, ChecksumOfAnyCharactersAtAnyLength)
-{
+TEST(Srcflush, ChecksumOfAnyCharactersAtAnyLength) {
     const std::string hex = "0123456789abcdefABCDEF";
     const std::string odd = std::string("/:@G`g \x7f\x80\xc1\xff") + '\0';
     std::mt19937 gen(1);
@@ -100,8 +96,7 @@ TEST(Srcflush, ChecksumOfAnyCharactersAtAnyLength)
 }
 
 // Every line InFile hands out, against the bytes it reads in text mode.
-std::vector<std::string> text_lines(const std::string& path, std::size_t max_line, std::size_t block)
-{
+std::vector<std::string> text_lines(const std::string& path, std::size_t max_line, std::size_t block) {
     ziv::InFile in(block);
     EXPECT_TRUE(in.open(path.c_str(), ziv::FileMode::Text));
     std::vector<std::string> all;
@@ -110,8 +105,7 @@ std::vector<std::string> text_lines(const std::string& path, std::size_t max_lin
     return all;
 }
 
-std::vector<std::string> infile_lines(const std::string& path)
-{
+std::vector<std::string> infile_lines(const std::string& path) {
     // The text-mode byte stream, cut at its line feeds; a last piece without
     // one is no line.
     ziv::InFile in;
@@ -129,12 +123,20 @@ std::vector<std::string> infile_lines(const std::string& path)
     return all;
 }
 
-TEST(InFileLines, SameLinesAsTextModeWhereverTheBlocksBreak)
-{
+TEST(InFileLines, SameLinesAsTextModeWhereverTheBlocksBreak) {
     // Short and long lines of CR, LF, CR LF and ordinary characters, some with
     // a 0x1A in them, cut at every block size from 1 on.
-    std::vector<std::string> inputs = {"",         "\n",         "\r\n",           "a",          "ab\r\n",
-                                       "a\rb\r\n", "a\r\r\n\r",  "x\r\n\x1a" "y\n", "\r\r\r\n\n", "ab\ncd\r\nef"};
+    std::vector<std::string> inputs = {"",
+                                       "\n",
+                                       "\r\n",
+                                       "a",
+                                       "ab\r\n",
+                                       "a\rb\r\n",
+                                       "a\r\r\n\r",
+                                       "x\r\n\x1a"
+                                       "y\n",
+                                       "\r\r\r\n\n",
+                                       "ab\ncd\r\nef"};
     std::mt19937 gen(7);
     for (int i = 0; i < 40; ++i) {
         std::string s;
@@ -157,8 +159,7 @@ TEST(InFileLines, SameLinesAsTextModeWhereverTheBlocksBreak)
     }
 }
 
-TEST(InFileLines, LongLinesCutButNeverToTheLimit)
-{
+TEST(InFileLines, LongLinesCutButNeverToTheLimit) {
     WorkDir dir;
     const std::string input = std::string(5000, 'a') + "\r\nshort\r\n" + std::string(600, 'b') + "\r\n" +
                               std::string(3000, 'c');  // no line end: not read

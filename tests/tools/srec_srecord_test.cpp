@@ -17,8 +17,7 @@ namespace {
 
 // srec_info reads the whole file and fails on a bad checksum or a malformed
 // line; srec_cat then decodes it to binary from address 0.
-std::string decoded_by_srecord(const WorkDir& dir, const std::string& file)
-{
+std::string decoded_by_srecord(const WorkDir& dir, const std::string& file) {
     auto info = shell(dir, "srec_info " + file);
     EXPECT_EQ(info.status, 0) << info.out;
     EXPECT_EQ(info.out.find("checksum"), std::string::npos) << info.out;
@@ -27,16 +26,14 @@ std::string decoded_by_srecord(const WorkDir& dir, const std::string& file)
     return dir.read("decoded.bin");
 }
 
-void srecord_agrees(const WorkDir& dir, const std::string& file, const std::string& stream)
-{
+void srecord_agrees(const WorkDir& dir, const std::string& file, const std::string& stream) {
     EXPECT_EQ(decoded_by_srecord(dir, file), stream) << file;
     dir.write("stream.bin", stream);
     auto cmp = shell(dir, "srec_cmp " + file + " stream.bin -binary");
     EXPECT_EQ(cmp.status, 0) << cmp.out;
 }
 
-TEST(Srecord, IsInstalled)
-{
+TEST(Srecord, IsInstalled) {
     WorkDir dir;
     ASSERT_EQ(shell(dir, "srec_cat --version").status, 0) << "install srecord: bash scripts/install-deps.sh";
 }
@@ -44,8 +41,7 @@ TEST(Srecord, IsInstalled)
 // Download files made by binload from payloads of these sizes.
 class RecmakeFromBinload : public testing::TestWithParam<std::size_t> {};
 
-TEST_P(RecmakeFromBinload, SrecordDecodesTheStreamAndRecrawThePayload)
-{
+TEST_P(RecmakeFromBinload, SrecordDecodesTheStreamAndRecrawThePayload) {
     WorkDir dir;
     const std::string payload = random_bytes(GetParam(), static_cast<unsigned>(GetParam()));
     dir.write("BINARY.DAT", payload);
@@ -65,8 +61,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, RecmakeFromBinload, testing::Values(0, 1, 19, 20
 
 // A download file with lines of every even length up to 28 and beyond, in
 // both cases, as no converter writes them but the format allows.
-TEST(Srecord, RecmakeOfMixedLines)
-{
+TEST(Srecord, RecmakeOfMixedLines) {
     WorkDir dir;
     std::mt19937 gen(3);
     const std::string bytes = random_bytes(50'000, 11);
@@ -86,8 +81,7 @@ TEST(Srecord, RecmakeOfMixedLines)
     srecord_agrees(dir, "ADSP.MSF", bytes);
 }
 
-TEST(Srecord, RecjoinOfTwoRecmakeFiles)
-{
+TEST(Srecord, RecjoinOfTwoRecmakeFiles) {
     WorkDir dir;
     std::string streams;
     for (auto [size, name] : {std::pair{12'345, "a.msf"}, std::pair{777, "b.msf"}}) {
@@ -109,8 +103,7 @@ TEST(Srecord, RecjoinOfTwoRecmakeFiles)
 
 // Files that srec_cat writes carry a header, S1 or S3 data, a record count and
 // their own terminator; recjoin and recraw take their data as they stand.
-TEST(Srecord, FilesWrittenBySrecord)
-{
+TEST(Srecord, FilesWrittenBySrecord) {
     for (const char* form : {"", "-address-length=2", "-address-length=4", "-address-length=3 -obs=200"}) {
         WorkDir dir;
         const std::string payload = random_bytes(3000, 5);

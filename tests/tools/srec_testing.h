@@ -13,8 +13,7 @@
 namespace srectest {
 
 // Lines joined with CR LF after each, as the tools write them.
-inline std::string crlf(std::initializer_list<std::string_view> lines)
-{
+inline std::string crlf(std::initializer_list<std::string_view> lines) {
     std::string s;
     for (auto l : lines) {
         s += l;
@@ -29,8 +28,7 @@ struct Shell {
 };
 
 // Runs a shell command in the folder.
-inline Shell shell(const ziv::test::WorkDir& dir, const std::string& command)
-{
+inline Shell shell(const ziv::test::WorkDir& dir, const std::string& command) {
     Shell r;
     std::string full = "cd '" + dir.path() + "' && " + command + " 2>&1";
     FILE* p = ::popen(full.c_str(), "r");
@@ -45,8 +43,7 @@ inline Shell shell(const ziv::test::WorkDir& dir, const std::string& command)
 
 // The byte stream of a download file: the hex pairs of its complete lines.
 // Written for well-formed test files (hex digits, CR LF or LF line ends).
-inline std::string download_stream(const std::string& text)
-{
+inline std::string download_stream(const std::string& text) {
     auto digit = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
     std::string bytes;
     std::size_t start = 0;
@@ -59,8 +56,7 @@ inline std::string download_stream(const std::string& text)
     return bytes;
 }
 
-inline std::string random_bytes(std::size_t n, unsigned seed)
-{
+inline std::string random_bytes(std::size_t n, unsigned seed) {
     std::mt19937 gen(seed);
     std::string s(n, '\0');
     for (auto& c : s) c = static_cast<char>(gen() & 0xFF);

@@ -21,8 +21,7 @@ const std::string kRecraw = "S-record to binary conversion - win32\n";
 std::string golden(const std::string& name) { return read_test_data("tools/golden/srec/" + name); }
 
 // An S2 record formatted here from hex data, as the oracle for the tools.
-std::string s2(unsigned address, const std::string& data)
-{
+std::string s2(unsigned address, const std::string& data) {
     unsigned n = static_cast<unsigned>(data.size() / 2);
     unsigned sum = n + 4 + (address >> 16) + ((address >> 8) & 0xFF) + (address & 0xFF);
     for (unsigned i = 0; i < n; ++i) sum += static_cast<unsigned>(std::stoul(data.substr(2 * i, 2), nullptr, 16));
@@ -33,15 +32,13 @@ std::string s2(unsigned address, const std::string& data)
     return head + data + check;
 }
 
-std::string repeat(const std::string& s, int times)
-{
+std::string repeat(const std::string& s, int times) {
     std::string r;
     for (int i = 0; i < times; ++i) r += s;
     return r;
 }
 
-std::vector<std::string> files_in(const WorkDir& dir)
-{
+std::vector<std::string> files_in(const WorkDir& dir) {
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename());
     return names;
@@ -49,8 +46,7 @@ std::vector<std::string> files_in(const WorkDir& dir)
 
 // --- worked examples ---------------------------------------------------------
 
-TEST(SrecWorkedExample, TxtloadWritesTheDownloadFilesThatRecmakeIsShown)
-{
+TEST(SrecWorkedExample, TxtloadWritesTheDownloadFilesThatRecmakeIsShown) {
     for (auto [text, out] : {std::pair{"hi", "hi.out"}, std::pair{"abcdefghijklmnopqrs", "abc19.out"}}) {
         WorkDir dir;
         dir.write("ASCII.INP", text);
@@ -66,8 +62,7 @@ struct RecmakeGolden {
 void PrintTo(const RecmakeGolden& g, std::ostream* os) { *os << g.msf; }
 class RecmakeWorkedExample : public testing::TestWithParam<RecmakeGolden> {};
 
-TEST_P(RecmakeWorkedExample, MatchesGolden)
-{
+TEST_P(RecmakeWorkedExample, MatchesGolden) {
     WorkDir dir;
     dir.write("ADSP.OUT", *GetParam().download ? golden(GetParam().download) : "");
     auto r = dir.run("recmake");
@@ -80,8 +75,7 @@ INSTANTIATE_TEST_SUITE_P(Srec, RecmakeWorkedExample,
                          testing::Values(RecmakeGolden{"hi.out", "hi.msf"}, RecmakeGolden{"abc19.out", "abc19.msf"},
                                          RecmakeGolden{"", "empty.msf"}));
 
-TEST(SrecWorkedExample, RecjoinMergesTheFileWithItself)
-{
+TEST(SrecWorkedExample, RecjoinMergesTheFileWithItself) {
     WorkDir dir;
     dir.write("ADSP.MSF", golden("hi.msf"));
     auto r = dir.run("recjoin", {"ADSP.MSF", "ADSP.MSF", "JOINED.MSF"});
@@ -90,8 +84,7 @@ TEST(SrecWorkedExample, RecjoinMergesTheFileWithItself)
     EXPECT_EQ(dir.read("JOINED.MSF"), golden("hi_joined.msf"));
 }
 
-TEST(SrecWorkedExample, RecrawGivesThePayloadAndEndMark)
-{
+TEST(SrecWorkedExample, RecrawGivesThePayloadAndEndMark) {
     WorkDir dir;
     dir.write("input.msf", golden("hi.msf"));
     auto r = dir.run("recraw");
@@ -105,15 +98,14 @@ TEST(SrecWorkedExample, RecrawGivesThePayloadAndEndMark)
 struct MakeCase {
     const char* what;
     std::string download;
-    std::string msf;        // the whole ADSP.MSF expected
+    std::string msf;  // the whole ADSP.MSF expected
     int status;
-    std::string message;    // after the banner
+    std::string message;  // after the banner
 };
 void PrintTo(const MakeCase& c, std::ostream* os) { *os << c.what; }
 class RecmakeLines : public testing::TestWithParam<MakeCase> {};
 
-TEST_P(RecmakeLines, Output)
-{
+TEST_P(RecmakeLines, Output) {
     const MakeCase& c = GetParam();
     WorkDir dir;
     dir.write("ADSP.OUT", c.download);
@@ -139,7 +131,10 @@ INSTANTIATE_TEST_SUITE_P(
         MakeCase{"EmptyLinesAddNothing", "01\r\n\r\n\r\n02\r\n", crlf({s2(0, "0102"), "S9030000FC"}), 0, ""},
         MakeCase{"LastLineWithoutLineEndDropped", "0102\r\n0304", crlf({s2(0, "0102"), "S9030000FC"}), 0, ""},
         MakeCase{"LineFeedAloneEndsALine", "0102\n0304\n", crlf({s2(0, "01020304"), "S9030000FC"}), 0, ""},
-        MakeCase{"CtrlZEndsTheInput", "0102\r\n\x1a" "0304\r\n", crlf({s2(0, "0102"), "S9030000FC"}), 0, ""},
+        MakeCase{"CtrlZEndsTheInput",
+                 "0102\r\n\x1a"
+                 "0304\r\n",
+                 crlf({s2(0, "0102"), "S9030000FC"}), 0, ""},
         MakeCase{"NonHexCharactersCarriedAsTheyStand", "0G\r\n",
                  // getspair('0', 'G') = 0x47: sum 05 + 47 = 4C, checksum B3
                  crlf({"S2050000000GB3", "S9030000FC"}), 0, ""},
@@ -147,8 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
                  crlf({s2(0, repeat("01", 20))}), 1, "ADSP.OUT line 22: odd number of hex digits\n"},
         MakeCase{"OddFirstLineLeavesEmptyFile", "ABCD0\r\n", "", 1, "ADSP.OUT line 1: odd number of hex digits\n"}));
 
-TEST(Recmake, MissingDownloadFileLeavesNoOutput)
-{
+TEST(Recmake, MissingDownloadFileLeavesNoOutput) {
     WorkDir dir;
     auto r = dir.run("recmake");
     EXPECT_EQ(r.status, 1);
@@ -156,8 +150,7 @@ TEST(Recmake, MissingDownloadFileLeavesNoOutput)
     EXPECT_FALSE(dir.exists("ADSP.MSF"));
 }
 
-TEST(Recmake, OutputThatCannotBeOpened)
-{
+TEST(Recmake, OutputThatCannotBeOpened) {
     WorkDir dir;
     dir.write("ADSP.OUT", golden("hi.out"));
     std::filesystem::create_directory(dir.file("ADSP.MSF"));
@@ -168,8 +161,7 @@ TEST(Recmake, OutputThatCannotBeOpened)
 
 // 16 MiB fill the 24-bit addresses exactly: 8 records of 22 bytes (a 28- and a
 // 16-digit line each) and 838852 records of 20 bytes (one 40-digit line each).
-std::string download_of_16_mib()
-{
+std::string download_of_16_mib() {
     std::string text;
     text.reserve(36'000'000);
     for (int i = 0; i < 8; ++i) text += crlf({repeat("00", 14), repeat("00", 8)});
@@ -178,8 +170,7 @@ std::string download_of_16_mib()
     return text;
 }
 
-TEST(Recmake, SixteenMiBFitOneByteMoreIsRefused)
-{
+TEST(Recmake, SixteenMiBFitOneByteMoreIsRefused) {
     WorkDir dir;
     std::string text = download_of_16_mib();
     dir.write("ADSP.OUT", text);
@@ -210,8 +201,7 @@ struct JoinArgs {
 void PrintTo(const JoinArgs& c, std::ostream* os) { *os << c.what; }
 class RecjoinArguments : public testing::TestWithParam<JoinArgs> {};
 
-TEST_P(RecjoinArguments, RefusedWithStatusZeroAndNoFile)
-{
+TEST_P(RecjoinArguments, RefusedWithStatusZeroAndNoFile) {
     WorkDir dir;
     auto r = dir.run("recjoin", GetParam().args);
     EXPECT_EQ(r.status, 0);
@@ -231,8 +221,7 @@ INSTANTIATE_TEST_SUITE_P(
                     JoinArgs{"OnlyFirstTooLongReported", {"a", k13, k13}, "file name argument #2 too long\n"},
                     JoinArgs{"CountBeforeLength", {k13, k13}, "wrong number of arguments\n"}));
 
-TEST(Recjoin, TwelveCharacterNamesAccepted)
-{
+TEST(Recjoin, TwelveCharacterNamesAccepted) {
     WorkDir dir;
     dir.write("abcdefgh.msf", golden("hi.msf"));
     auto r = dir.run("recjoin", {"abcdefgh.msf", "abcdefgh.msf", "joined12.msf"});
@@ -248,16 +237,13 @@ struct OpenCase {
 void PrintTo(const OpenCase& c, std::ostream* os) { *os << c.what; }
 class RecjoinOpening : public testing::TestWithParam<OpenCase> {};
 
-TEST_P(RecjoinOpening, OutputUntouchedUntilBothInputsOpen)
-{
+TEST_P(RecjoinOpening, OutputUntouchedUntilBothInputsOpen) {
     const OpenCase& c = GetParam();
     WorkDir dir;
     if (c.first) dir.write("a.msf", golden("hi.msf"));
     if (c.second) dir.write("b.msf", golden("hi.msf"));
-    if (c.out_is_folder)
-        std::filesystem::create_directory(dir.file("out.msf"));
-    else
-        dir.write("out.msf", "old contents");
+    if (c.out_is_folder) std::filesystem::create_directory(dir.file("out.msf"));
+    else dir.write("out.msf", "old contents");
     auto r = dir.run("recjoin", {"a.msf", "b.msf", "out.msf"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, kRecjoin + "file1:       a.msf\nfile2:       b.msf\noutput file: out.msf\n" + c.message);
@@ -271,8 +257,7 @@ INSTANTIATE_TEST_SUITE_P(Srec, RecjoinOpening,
                                          OpenCase{"SecondMissing", true, false, false, "fopen error - read file2\n"},
                                          OpenCase{"OutputUnwritable", true, true, true, "fopen error - write\n"}));
 
-TEST(Recjoin, OutputThatIsAnInputIsRefusedBeforeItIsEmptied)
-{
+TEST(Recjoin, OutputThatIsAnInputIsRefusedBeforeItIsEmptied) {
     for (auto [args, n] : {std::pair{std::vector<std::string>{"a.msf", "b.msf", "a.msf"}, 1},
                            std::pair{std::vector<std::string>{"a.msf", "b.msf", "./b.msf"}, 2}}) {
         WorkDir dir;
@@ -286,24 +271,23 @@ TEST(Recjoin, OutputThatIsAnInputIsRefusedBeforeItIsEmptied)
     }
 }
 
-TEST(Recjoin, RenumbersWithoutGapAndDropsTerminatorsWhereverTheyStand)
-{
+TEST(Recjoin, RenumbersWithoutGapAndDropsTerminatorsWhereverTheyStand) {
     WorkDir dir;
     dir.write("a.msf", crlf({"S9030000FC", "S2060012340102AA", "S204000000FB", "S9030000FC", "S2050000000377"}));
     dir.write("b.msf", crlf({"S2070055550405065D", "S9030000FC", "S9030000FC", "S204ABCDEF00", "S2050000000770"}));
     auto r = dir.run("recjoin", {"a.msf", "b.msf", "c.msf"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(dir.read("c.msf"), crlf({s2(0, "0102"), s2(2, ""), s2(2, "03"), s2(3, "040506"), s2(6, ""), s2(6, "07"),
-                                      "S9030000FC"}));
+    EXPECT_EQ(dir.read("c.msf"),
+              crlf({s2(0, "0102"), s2(2, ""), s2(2, "03"), s2(3, "040506"), s2(6, ""), s2(6, "07"), "S9030000FC"}));
 }
 
 // --- lines that recjoin and recraw both read ---------------------------------
 
 struct LineCase {
     const char* what;
-    std::string line;      // placed between two good records
-    std::string data;      // hex data it contributes (when accepted)
-    const char* problem;   // or why it is refused
+    std::string line;     // placed between two good records
+    std::string data;     // hex data it contributes (when accepted)
+    const char* problem;  // or why it is refused
 };
 void PrintTo(const LineCase& c, std::ostream* os) { *os << c.what; }
 class SrecInputLines : public testing::TestWithParam<LineCase> {};
@@ -316,8 +300,7 @@ const std::string kLast = "S20600001562637D";
 INSTANTIATE_TEST_SUITE_P(
     Srec, SrecInputLines,
     testing::Values(
-        LineCase{"EmptyLinePassedOver", "", "", nullptr},
-        LineCase{"HeaderPassedOver", "S00600004844521B", "", nullptr},
+        LineCase{"EmptyLinePassedOver", "", "", nullptr}, LineCase{"HeaderPassedOver", "S00600004844521B", "", nullptr},
         LineCase{"CountPassedOver", "S5030002FA", "", nullptr},
         LineCase{"S8TerminatorPassedOver", "S804000000FB", "", nullptr},
         LineCase{"S7TerminatorPassedOver", "S70500000000FA", "", nullptr},
@@ -329,15 +312,13 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"BeyondTheLongestRecord", "S2FF000000" + repeat("5A", 252) + "00", "", "too long for an S2 record"},
         LineCase{"LongerThanTheReadBlock", repeat("S2", 1300000), "", "too long for an S2 record"},
         LineCase{"ShortS2", "S20500000", "", "too short for an S-record"},
-        LineCase{"ShortS1", "S1030000", "", "too short for an S-record"},
-        LineCase{"JustS", "S", "", "not an S-record"},
+        LineCase{"ShortS1", "S1030000", "", "too short for an S-record"}, LineCase{"JustS", "S", "", "not an S-record"},
         LineCase{"OddLength", "S20500000001FF0", "", "odd number of characters"},
         LineCase{"NoSuchType", "S4050000000100", "", "not an S-record"},
         LineCase{"NotARecord", "hello, world", "", "not an S-record"},
         LineCase{"LowerCaseType", "s20500000001F9", "", "not an S-record"}));
 
-TEST_P(SrecInputLines, Recjoin)
-{
+TEST_P(SrecInputLines, Recjoin) {
     const LineCase& c = GetParam();
     WorkDir dir;
     dir.write("a.msf", crlf({kFirst, c.line, kLast}));
@@ -357,8 +338,7 @@ TEST_P(SrecInputLines, Recjoin)
     }
 }
 
-TEST_P(SrecInputLines, Recraw)
-{
+TEST_P(SrecInputLines, Recraw) {
     const LineCase& c = GetParam();
     WorkDir dir;
     dir.write("input.msf", crlf({kFirst, c.line, kLast}));
@@ -374,8 +354,7 @@ TEST_P(SrecInputLines, Recraw)
 }
 
 // 16 MiB of data in lines of the longest record: 66841 of 251 bytes and one of 125.
-std::string srec_of_16_mib()
-{
+std::string srec_of_16_mib() {
     std::string text;
     text.reserve(35'000'000);
     const std::string line = "S2FF000000" + repeat("00", 251) + "00\r\n";
@@ -384,8 +363,7 @@ std::string srec_of_16_mib()
     return text;
 }
 
-TEST(Recjoin, SixteenMiBFitOneByteMoreIsRefused)
-{
+TEST(Recjoin, SixteenMiBFitOneByteMoreIsRefused) {
     WorkDir dir;
     dir.write("a.msf", srec_of_16_mib());
     dir.write("b.msf", crlf({"S204000000FB", "S9030000FC"}));
@@ -407,8 +385,7 @@ TEST(Recjoin, SixteenMiBFitOneByteMoreIsRefused)
 
 // --- recraw --------------------------------------------------------------------
 
-TEST(Recraw, TwentyOneBytesLeftOutOverTheWholeFile)
-{
+TEST(Recraw, TwentyOneBytesLeftOutOverTheWholeFile) {
     struct Case {
         std::vector<std::string> records;
         std::string bytes;
@@ -433,16 +410,14 @@ TEST(Recraw, TwentyOneBytesLeftOutOverTheWholeFile)
     }
 }
 
-TEST(Recraw, LastLineWithoutLineEndNotRead)
-{
+TEST(Recraw, LastLineWithoutLineEndNotRead) {
     WorkDir dir;
     dir.write("input.msf", crlf({s2(0, repeat("11", 21)), s2(21, "22")}) + s2(22, "33"));
     ASSERT_EQ(dir.run("recraw").status, 0);
     EXPECT_EQ(dir.read("out.dat"), "\x22");
 }
 
-TEST(Recraw, FilesThatCannotBeOpened)
-{
+TEST(Recraw, FilesThatCannotBeOpened) {
     WorkDir dir;
     auto r = dir.run("recraw");
     EXPECT_EQ(r.status, 1);
@@ -457,8 +432,7 @@ TEST(Recraw, FilesThatCannotBeOpened)
 }
 
 // A full disk is reported, not taken for success.
-TEST(SrecTools, WriteErrorsAreReported)
-{
+TEST(SrecTools, WriteErrorsAreReported) {
     struct Case {
         const char* tool;
         const char* input;
@@ -469,7 +443,10 @@ TEST(SrecTools, WriteErrorsAreReported)
     const Case cases[] = {
         {"recmake", "ADSP.OUT", "ADSP.MSF", {}, kRecmake + "write error on ADSP.MSF\n"},
         {"recraw", "input.msf", "out.dat", {}, kRecraw + "write error on out.dat\n"},
-        {"recjoin", "a.msf", "c.msf", {"a.msf", "a.msf", "c.msf"},
+        {"recjoin",
+         "a.msf",
+         "c.msf",
+         {"a.msf", "a.msf", "c.msf"},
          kRecjoin + "file1:       a.msf\nfile2:       a.msf\noutput file: c.msf\nwrite error on c.msf\n"},
     };
     for (const auto& c : cases) {

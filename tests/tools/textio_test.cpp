@@ -13,8 +13,7 @@ using ziv::test::WorkDir;
 
 namespace {
 
-std::string read_all(const std::string& path, FileMode mode)
-{
+std::string read_all(const std::string& path, FileMode mode) {
     InFile in;
     EXPECT_TRUE(in.open(path.c_str(), mode));
     std::string s;
@@ -23,8 +22,7 @@ std::string read_all(const std::string& path, FileMode mode)
     return s;
 }
 
-std::vector<std::string> read_lines(const std::string& path)
-{
+std::vector<std::string> read_lines(const std::string& path) {
     InFile in;
     EXPECT_TRUE(in.open(path.c_str(), FileMode::Text));
     std::vector<std::string> lines;
@@ -33,8 +31,7 @@ std::vector<std::string> read_lines(const std::string& path)
     return lines;
 }
 
-TEST(TextMode, TranslatesLikeTheOldLibrary)
-{
+TEST(TextMode, TranslatesLikeTheOldLibrary) {
     struct Case {
         std::string raw;
         std::string text;
@@ -42,9 +39,11 @@ TEST(TextMode, TranslatesLikeTheOldLibrary)
     const Case cases[] = {
         {"a\r\nb\r\n", "a\nb\n"},
         {"a\nb", "a\nb"},
-        {"a\rb\r", "a\rb\r"},            // a lone CR is an ordinary byte
-        {"\r\r\n", "\r\n"},              // only the CR right before LF goes
-        {"ab\x1a" "cd\r\n", "ab"},       // 0x1A ends the input
+        {"a\rb\r", "a\rb\r"},  // a lone CR is an ordinary byte
+        {"\r\r\n", "\r\n"},    // only the CR right before LF goes
+        {"ab\x1a"
+         "cd\r\n",
+         "ab"},  // 0x1A ends the input
         {"\x1a", ""},
         {"x\r\x1a", "x\r"},
         {"", ""},
@@ -59,8 +58,7 @@ TEST(TextMode, TranslatesLikeTheOldLibrary)
 
 // The reader works in large blocks; a CR LF pair split between two blocks must
 // still become one LF, and 0x1A must still end the input in a later block.
-TEST(TextMode, BlockBoundaries)
-{
+TEST(TextMode, BlockBoundaries) {
     for (std::size_t at : {262142u, 262143u, 262144u, 262145u, 524287u}) {
         std::string raw(at, 'x');
         raw += "\r\nyz\r";
@@ -74,8 +72,7 @@ TEST(TextMode, BlockBoundaries)
     }
 }
 
-TEST(TextMode, LinesWithoutLineEndAreDropped)
-{
+TEST(TextMode, LinesWithoutLineEndAreDropped) {
     struct Case {
         std::string raw;
         std::vector<std::string> lines;
@@ -94,8 +91,7 @@ TEST(TextMode, LinesWithoutLineEndAreDropped)
     }
 }
 
-TEST(TextMode, OutFileWritesLinesWithCrLf)
-{
+TEST(TextMode, OutFileWritesLinesWithCrLf) {
     WorkDir dir;
     {
         ziv::OutFile out;
@@ -114,8 +110,7 @@ TEST(TextMode, OutFileWritesLinesWithCrLf)
 // A line end split by a block boundary, wherever it falls: the CR of the CR LF
 // pair at every offset around the first boundaries, for a line exactly as long
 // as the limit (a CR still undecided must not count as one more character).
-TEST(TextMode, LineEndAtEveryOffsetAroundBlockBoundaries)
-{
+TEST(TextMode, LineEndAtEveryOffsetAroundBlockBoundaries) {
     const std::size_t kLen = 10;
     const std::string body(kLen, 'x');
     for (std::size_t block : {1u, 2u, 7u, 8u, 16u}) {
@@ -144,8 +139,7 @@ TEST(TextMode, LineEndAtEveryOffsetAroundBlockBoundaries)
 
 // A failed read ends the input but is no end of file: the tools must be able
 // to tell. Reading a process's memory at offset 0 fails on Linux.
-TEST(TextMode, ReadErrorIsReportedNotTakenAsTheEnd)
-{
+TEST(TextMode, ReadErrorIsReportedNotTakenAsTheEnd) {
     for (FileMode mode : {FileMode::Text, FileMode::Binary}) {
         InFile in;
         ASSERT_TRUE(in.open("/proc/self/mem", mode));
@@ -157,8 +151,7 @@ TEST(TextMode, ReadErrorIsReportedNotTakenAsTheEnd)
     }
 }
 
-TEST(TextMode, MissingFileOrFolderCannotBeOpened)
-{
+TEST(TextMode, MissingFileOrFolderCannotBeOpened) {
     WorkDir dir;
     InFile in;
     EXPECT_FALSE(in.open(dir.file("none").c_str(), FileMode::Text));

@@ -18,22 +18,20 @@ constexpr const char* kTmpFile = "ADSP.TMP";
 
 // The pass counters are 32-bit signed values that wrap like the machine's,
 // whatever an address line holds (80000000 is the most negative of them).
-std::int32_t add32(std::int32_t a, std::int32_t b)
-{
+std::int32_t add32(std::int32_t a, std::int32_t b) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
 }
-std::int32_t sub32(std::int32_t a, std::int32_t b)
-{
+std::int32_t sub32(std::int32_t a, std::int32_t b) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
 }
 
 // Reads a leading hex number (blanks and a 0x prefix allowed before it) into
 // its low 32 bits. False when the text does not begin with one.
-bool parse_hex(std::string_view s, std::int32_t& value)
-{
+bool parse_hex(std::string_view s, std::int32_t& value) {
     std::size_t i = 0;
     while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
-    if (i + 2 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X') && std::isxdigit(static_cast<unsigned char>(s[i + 2])))
+    if (i + 2 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X') &&
+        std::isxdigit(static_cast<unsigned char>(s[i + 2])))
         i += 2;
     std::uint32_t v = 0;
     std::size_t digits = 0;
@@ -77,8 +75,7 @@ private:
 // Copies the `size` bytes just written to ADSP.TMP from the file into ADSP.OUT:
 // exactly those, so that ADSP.OUT never holds more than the module's words,
 // whatever ADSP.TMP turned out to be.
-Failure Pass::copy_words_back(std::uint64_t size)
-{
+Failure Pass::copy_words_back(std::uint64_t size) {
     InFile words;
     if (!words.open(tmp_.path().c_str(), FileMode::Binary)) return Failure::TmpReopen;
     unsigned char buf[1 << 16];
@@ -91,8 +88,7 @@ Failure Pass::copy_words_back(std::uint64_t size)
     return Failure::None;
 }
 
-Failure Pass::close_module(char type, std::int32_t length, std::int32_t start, bool at_end)
-{
+Failure Pass::close_module(char type, std::int32_t length, std::int32_t start, bool at_end) {
     w_.module_record(type == 'P' ? 0x00 : 0x01, static_cast<std::uint32_t>(length), static_cast<std::uint32_t>(start));
     // The module's words wait in ADSP.TMP. While they still fit its buffer
     // they are taken from memory; the file itself then only needs emptying.
@@ -113,8 +109,7 @@ Failure Pass::close_module(char type, std::int32_t length, std::int32_t start, b
     return Failure::None;
 }
 
-Failure Pass::run(std::int32_t& nmod_out)
-{
+Failure Pass::run(std::int32_t& nmod_out) {
     const bool writing = mode_ == 1;
     std::string_view buf;
     std::int32_t count = 1;
@@ -210,8 +205,7 @@ struct Files {
 };
 
 // Opens the three files in their fixed order; returns 0 or the exit status.
-int open_files(Files& f)
-{
+int open_files(Files& f) {
     // Read twice, so it must be a file that can be opened again.
     if (!open_or_report(f.exe, kExeFile, FileMode::Text, "fopen error 1\n", InputKind::RegularFile)) return 1;
     if (output_is_input(kTmpFile, f.exe, kTmpFile, kExeFile) ||
@@ -222,44 +216,29 @@ int open_files(Files& f)
     return 0;
 }
 
-int report(Failure failure, const Pass& pass)
-{
+int report(Failure failure, const Pass& pass) {
     switch (failure) {
-    case Failure::None:
-        return 0;
+    case Failure::None: return 0;
     case Failure::Refused:
-        std::printf("%s line %ld: %s; no download file written\n", kExeFile, pass.refusal().line,
-                    pass.refusal().what);
+        std::printf("%s line %ld: %s; no download file written\n", kExeFile, pass.refusal().line, pass.refusal().what);
         return 1;
-    case Failure::ExeRead:
-        std::printf("read error on %s\n", kExeFile);
-        return 1;
-    case Failure::TmpReopen:
-        std::fputs("fopen error 2\n", stdout);
-        return 1;
-    case Failure::TmpWrite:
-        std::printf("write error on %s\n", kTmpFile);
-        return 1;
-    case Failure::TmpRead:
-        std::printf("read error on %s\n", kTmpFile);
-        return 1;
-    case Failure::Write:
-        std::printf("write error on %s\n", kDownloadFile);
-        return 1;
+    case Failure::ExeRead: std::printf("read error on %s\n", kExeFile); return 1;
+    case Failure::TmpReopen: std::fputs("fopen error 2\n", stdout); return 1;
+    case Failure::TmpWrite: std::printf("write error on %s\n", kTmpFile); return 1;
+    case Failure::TmpRead: std::printf("read error on %s\n", kTmpFile); return 1;
+    case Failure::Write: std::printf("write error on %s\n", kDownloadFile); return 1;
     }
     return 1;
 }
 
 }  // namespace
 
-int convf(int mode, InFile& exe, OutFile& out, OutFile& tmp, std::int32_t& nmod)
-{
+int convf(int mode, InFile& exe, OutFile& out, OutFile& tmp, std::int32_t& nmod) {
     Pass pass(mode, exe, out, tmp);
     return report(pass.run(nmod), pass);
 }
 
-int run_convert(int argc, char** argv)
-{
+int run_convert(int argc, char** argv) {
     std::fputs("convert version 2.5 - win32\n", stdout);
     std::printf("supports ro/da version %3.1f\n", 2.3);
     NameField name;
@@ -272,10 +251,11 @@ int run_convert(int argc, char** argv)
         if (int status = convf(0, f.exe, f.out, f.tmp, nmod)) return status;
         std::printf("number of modules: %d\n", nmod);
         if (nmod > 10) {
-            std::fputs("warning: more than 10 modules detected\n"
-                       "too many modules reduce RO/DA file efficiency\n"
-                       "please check linking procedure\n",
-                       stdout);
+            std::fputs(
+                "warning: more than 10 modules detected\n"
+                "too many modules reduce RO/DA file efficiency\n"
+                "please check linking procedure\n",
+                stdout);
         }
     }  // all three closed; opening them again empties ADSP.OUT and ADSP.TMP
 

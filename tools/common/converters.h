@@ -9,13 +9,13 @@ namespace ziv {
 // A converter that wraps a whole input file, byte for byte, as one module.
 // The five such tools differ only in the fields of this record.
 struct WrapperTool {
-    const char* banner;         // printed first, line ends included
-    const char* input;          // fixed input file in the working directory
-    FileMode mode;              // how the input is read
-    unsigned char type_code;    // header line "ABCDxx"
-    HexCase name_case;          // digits of the name field
-    HexCase data_case;          // digits of the data lines
-    int check_base;             // check word = base + name sum; < 0: check word 0
+    const char* banner;       // printed first, line ends included
+    const char* input;        // fixed input file in the working directory
+    FileMode mode;            // how the input is read
+    unsigned char type_code;  // header line "ABCDxx"
+    HexCase name_case;        // digits of the name field
+    HexCase data_case;        // digits of the data lines
+    int check_base;           // check word = base + name sum; < 0: check word 0
 };
 
 extern const WrapperTool kExewrap;

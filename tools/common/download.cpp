@@ -11,8 +11,7 @@ namespace ziv {
 
 namespace {
 
-void put_hex(OutFile& out, std::uint32_t value, int digits)
-{
+void put_hex(OutFile& out, std::uint32_t value, int digits) {
     char buf[9];
     for (int i = digits - 1; i >= 0; --i) {
         buf[i] = "0123456789abcdef"[value & 15];
@@ -23,8 +22,7 @@ void put_hex(OutFile& out, std::uint32_t value, int digits)
 }  // namespace
 
 namespace detail {
-HexTables::HexTables()
-{
+HexTables::HexTables() {
     const char* lo = "0123456789abcdef";
     const char* up = "0123456789ABCDEF";
     for (int i = 0; i < 256; ++i) {
@@ -43,30 +41,26 @@ const HexTables kHex;
 
 using detail::kHex;
 
-NameField make_name_field(std::string_view name)
-{
+NameField make_name_field(std::string_view name) {
     NameField f{};
     for (std::size_t i = 0; i < name.size() && i < kMaxName; ++i) f[i] = static_cast<unsigned char>(name[i]);
     return f;
 }
 
-int name_check_sum(const NameField& name)
-{
+int name_check_sum(const NameField& name) {
     int sum = 0;
     for (std::size_t i = 0; i < name.size(); i += 2) sum += static_cast<signed char>(name[i]);
     return sum;
 }
 
-void DownloadWriter::header_line(unsigned char type_code)
-{
+void DownloadWriter::header_line(unsigned char type_code) {
     out_.write("ABCD", 4);
     out_.write(hex_pair(type_code, HexCase::Upper), 2);
     out_.write("\r\n", 2);
 }
 
 void DownloadWriter::name_line(const NameField& name, std::uint16_t module_count, std::uint16_t check,
-                               bool module_type_follows, HexCase name_case)
-{
+                               bool module_type_follows, HexCase name_case) {
     for (unsigned char b : name) out_.write(hex_pair(b, name_case), 2);
     put_hex(out_, module_count, 4);
     put_hex(out_, check, 4);
@@ -74,16 +68,14 @@ void DownloadWriter::name_line(const NameField& name, std::uint16_t module_count
     out_.write("\r\n", 2);
 }
 
-void DownloadWriter::module_record(unsigned char module_type, std::uint32_t length, std::uint32_t start)
-{
+void DownloadWriter::module_record(unsigned char module_type, std::uint32_t length, std::uint32_t start) {
     out_.write(hex_pair(module_type, HexCase::Lower), 2);
     put_hex(out_, length, 8);
     put_hex(out_, start, 8);
     out_.write("\r\n", 2);
 }
 
-void DownloadWriter::length_line(std::uint32_t length)
-{
+void DownloadWriter::length_line(std::uint32_t length) {
     put_hex(out_, length, 8);
     out_.write("\r\n", 2);
 }
@@ -93,10 +85,9 @@ namespace {
 // Sixteen bytes at a time: split into nibbles, look both up as hex digits with
 // one shuffle each, and interleave them with CR LF. Writes 64 bytes per 16.
 __attribute__((target("ssse3"))) std::size_t data_lines_ssse3(const unsigned char* in, std::size_t n,
-                                                               unsigned char* out, HexCase hc)
-{
-    const __m128i digits = _mm_loadu_si128(reinterpret_cast<const __m128i*>(
-        hc == HexCase::Upper ? "0123456789ABCDEF" : "0123456789abcdef"));
+                                                              unsigned char* out, HexCase hc) {
+    const __m128i digits = _mm_loadu_si128(
+        reinterpret_cast<const __m128i*>(hc == HexCase::Upper ? "0123456789ABCDEF" : "0123456789abcdef"));
     const __m128i low_nibble = _mm_set1_epi8(0x0F);
     const __m128i crlf = _mm_set1_epi16(0x0A0D);  // '\r', '\n' in memory order
     std::size_t i = 0;
@@ -118,8 +109,7 @@ const bool kHaveSsse3 = __builtin_cpu_supports("ssse3");
 }  // namespace
 #endif
 
-void DownloadWriter::data_lines(const unsigned char* bytes, std::size_t n, HexCase hc)
-{
+void DownloadWriter::data_lines(const unsigned char* bytes, std::size_t n, HexCase hc) {
     const std::uint32_t* table = hc == HexCase::Upper ? kHex.line_upper : kHex.line_lower;
     constexpr std::size_t kChunk = 16384;
     while (n > 0) {

@@ -30,8 +30,7 @@ extern const HexTables kHex;
 }  // namespace detail
 
 // The two hex digits of a byte, for tight formatting loops.
-inline const char* hex_pair(unsigned char byte, HexCase hc)
-{
+inline const char* hex_pair(unsigned char byte, HexCase hc) {
     return hc == HexCase::Upper ? detail::kHex.upper[byte] : detail::kHex.lower[byte];
 }
 
@@ -51,8 +50,8 @@ public:
     explicit DownloadWriter(OutFile& out) : out_(out) {}
 
     void header_line(unsigned char type_code);
-    void name_line(const NameField& name, std::uint16_t module_count, std::uint16_t check,
-                   bool module_type_follows, HexCase name_case);
+    void name_line(const NameField& name, std::uint16_t module_count, std::uint16_t check, bool module_type_follows,
+                   HexCase name_case);
     void module_record(unsigned char module_type, std::uint32_t length, std::uint32_t start);
     void length_line(std::uint32_t length);
     // One data line per byte, in the given case.

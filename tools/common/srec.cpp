@@ -12,8 +12,7 @@ namespace ziv {
 
 namespace detail {
 namespace {
-int digit_value(int c)
-{
+int digit_value(int c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -21,8 +20,7 @@ int digit_value(int c)
 }
 }  // namespace
 
-SpairTable::SpairTable()
-{
+SpairTable::SpairTable() {
     for (int hi = 0; hi < 256; ++hi)
         for (int lo = 0; lo < 256; ++lo)
             value[hi | lo << 8] = static_cast<std::uint8_t>(((digit_value(hi) << 4) | digit_value(lo)) & 0xFF);
@@ -32,8 +30,7 @@ const SpairTable kSpair;
 
 namespace {
 
-inline void put_upper(unsigned char* o, unsigned byte)
-{
+inline void put_upper(unsigned char* o, unsigned byte) {
     std::memcpy(o, hex_pair(static_cast<unsigned char>(byte), HexCase::Upper), 2);
 }
 
@@ -41,17 +38,15 @@ inline void put_upper(unsigned char* o, unsigned byte)
 // Sixteen (or eight, in the low half) hex digits to o, their pair values
 // summed as sum of the high halves and sum of the low halves. False when a
 // character is no hex digit: getspair's rule for those is left to the caller.
-inline bool copy_and_sum_hex(unsigned char* o, __m128i v, unsigned mask, __m128i& highs, __m128i& lows)
-{
+inline bool copy_and_sum_hex(unsigned char* o, __m128i v, unsigned mask, __m128i& highs, __m128i& lows) {
     const __m128i lower = _mm_or_si128(v, _mm_set1_epi8(0x20));
-    const __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('0' - 1)), _mm_cmplt_epi8(v, _mm_set1_epi8('9' + 1)));
+    const __m128i digit =
+        _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('0' - 1)), _mm_cmplt_epi8(v, _mm_set1_epi8('9' + 1)));
     const __m128i letter =
         _mm_and_si128(_mm_cmpgt_epi8(lower, _mm_set1_epi8('a' - 1)), _mm_cmplt_epi8(lower, _mm_set1_epi8('f' + 1)));
     if ((static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(digit, letter))) & mask) != mask) return false;
-    if (mask == 0xFFFF)
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
-    else
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(o), v);
+    if (mask == 0xFFFF) _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
+    else _mm_storel_epi64(reinterpret_cast<__m128i*>(o), v);
     // '0'..'9' keep their low four bits; 'A'..'F' and 'a'..'f' are 1..6 there, plus 9.
     __m128i value = _mm_add_epi8(_mm_and_si128(v, _mm_set1_epi8(0x0F)), _mm_and_si128(letter, _mm_set1_epi8(9)));
     if (mask != 0xFFFF) value = _mm_and_si128(value, _mm_set_epi64x(0, -1));
@@ -61,20 +56,22 @@ inline bool copy_and_sum_hex(unsigned char* o, __m128i v, unsigned mask, __m128i
     return true;
 }
 
-inline unsigned lane_total(__m128i v) { return static_cast<unsigned>(_mm_cvtsi128_si32(_mm_add_epi64(v, _mm_srli_si128(v, 8)))); }
+inline unsigned lane_total(__m128i v) {
+    return static_cast<unsigned>(_mm_cvtsi128_si32(_mm_add_epi64(v, _mm_srli_si128(v, 8))));
+}
 #endif
 
 // Copies the 2n data characters to o and returns the sum of their getspair
 // values (only the low 8 bits count). Runs of hex digits go 16 at a time.
-unsigned copy_and_sum(unsigned char* o, const char* d, std::size_t n)
-{
+unsigned copy_and_sum(unsigned char* o, const char* d, std::size_t n) {
     std::size_t i = 0;
     unsigned sum = 0;
 #if defined(__SSE2__)
     __m128i highs = _mm_setzero_si128();
     __m128i lows = _mm_setzero_si128();
     for (; i + 16 <= 2 * n; i += 16)
-        if (!copy_and_sum_hex(o + i, _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i)), 0xFFFF, highs, lows)) break;
+        if (!copy_and_sum_hex(o + i, _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i)), 0xFFFF, highs, lows))
+            break;
     if (i + 8 <= 2 * n &&
         copy_and_sum_hex(o + i, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(d + i)), 0xFF, highs, lows))
         i += 8;
@@ -88,8 +85,7 @@ unsigned copy_and_sum(unsigned char* o, const char* d, std::size_t n)
 }
 }  // namespace
 
-bool srcflush(OutFile& out, std::string_view data, std::uint32_t address)
-{
+bool srcflush(OutFile& out, std::string_view data, std::uint32_t address) {
     const std::size_t n = data.size() / 2;
     if (n > kSrecMaxData || std::uint64_t{address} + n > kSrecAddressSpace) return false;
     if (address == kSrecAddressSpace) return true;  // an empty record with no address left
@@ -113,8 +109,7 @@ bool srcflush(OutFile& out, std::string_view data, std::uint32_t address)
     return true;
 }
 
-SrecLine parse_srec_line(std::string_view line)
-{
+SrecLine parse_srec_line(std::string_view line) {
     SrecLine r;
     if (line.empty()) return r;
     if (line.size() >= 2 && line[1] == '9') return r;  // a terminator, whatever its form
@@ -129,17 +124,10 @@ SrecLine parse_srec_line(std::string_view line)
     case '5':  // record counts
     case '6':
     case '7':  // terminators of S3 and S2 files
-    case '8':
-        return r;
-    case '1':
-        data_start = 8;
-        break;
-    case '2':
-        data_start = 10;
-        break;
-    case '3':
-        data_start = 12;
-        break;
+    case '8': return r;
+    case '1': data_start = 8; break;
+    case '2': data_start = 10; break;
+    case '3': data_start = 12; break;
     default:
         r.kind = SrecLine::Kind::Bad;
         r.problem = "not an S-record";

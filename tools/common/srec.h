@@ -34,8 +34,7 @@ extern const SpairTable kSpair;
 // case gives its value; any other character counts with its own code taken as
 // a signed 8-bit value, and the result is ((first << 4) | second) & 0xFF.
 // Input is converted by this rule without complaint.
-inline std::uint8_t getspair(char hi, char lo)
-{
+inline std::uint8_t getspair(char hi, char lo) {
     return detail::kSpair.value[static_cast<unsigned char>(hi) | static_cast<unsigned char>(lo) << 8];
 }
 
@@ -48,7 +47,7 @@ inline std::uint8_t getspair(char hi, char lo)
 struct SrecLine {
     enum class Kind { Data, Skip, Bad };
     Kind kind = Kind::Skip;
-    std::string_view data;        // Data: 2n characters
+    std::string_view data;          // Data: 2n characters
     const char* problem = nullptr;  // Bad: what is wrong with the line
 };
 SrecLine parse_srec_line(std::string_view line);

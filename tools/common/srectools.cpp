@@ -27,16 +27,14 @@ public:
     explicit RecordMaker(OutFile& out) : out_(out) {}
 
     // Takes a piece of at most kMaxPiece characters, even in number.
-    bool add(const char* p, std::size_t len)
-    {
+    bool add(const char* p, std::size_t len) {
         std::memcpy(data_ + 2 * n_, p, len);
         n_ += len / 2;
         return n_ < kRecordFill || close();
     }
 
     // The fast path of a two-character line.
-    bool add2(const char* p)
-    {
+    bool add2(const char* p) {
         data_[2 * n_] = p[0];
         data_[2 * n_ + 1] = p[1];
         return ++n_ < kRecordFill || close();
@@ -45,8 +43,7 @@ public:
     bool empty() const { return n_ == 0; }
 
     // A whole record of kRecordFill two-character lines, "hh" CR LF each.
-    bool add_full(const char* p)
-    {
+    bool add_full(const char* p) {
         for (std::size_t i = 0; i < kRecordFill; ++i) std::memcpy(data_ + 2 * i, p + 4 * i, 2);
         n_ = kRecordFill;
         return close();
@@ -54,8 +51,7 @@ public:
 
     // Writes the record under construction, also when it is empty. False when
     // it would reach beyond the 24-bit address space.
-    bool close()
-    {
+    bool close() {
         if (!srcflush(out_, std::string_view(data_, 2 * n_), address_)) return false;
         address_ += static_cast<std::uint32_t>(n_);
         n_ = 0;
@@ -70,15 +66,11 @@ private:
 };
 
 // Whether p holds the line "hh" CR LF, hh two characters other than LF.
-inline bool short_line(const char* p)
-{
-    return (p[2] == '\r') & (p[3] == '\n') & (p[0] != '\n') & (p[1] != '\n');
-}
+inline bool short_line(const char* p) { return (p[2] == '\r') & (p[3] == '\n') & (p[0] != '\n') & (p[1] != '\n'); }
 
 // Whether p holds kRecordFill such lines, 80 bytes, tested 16 at a time where
 // the machine can: this test is most of recmake's own work on such files.
-inline bool short_lines_for_record(const char* p)
-{
+inline bool short_lines_for_record(const char* p) {
     static_assert(4 * kRecordFill % 16 == 0);
 #if defined(__SSE2__)
     const __m128i lf = _mm_set1_epi8('\n');
@@ -101,8 +93,7 @@ inline bool short_lines_for_record(const char* p)
 
 }  // namespace
 
-SrecReader::Result SrecReader::next(std::string_view& data)
-{
+SrecReader::Result SrecReader::next(std::string_view& data) {
     std::string_view line;
     while (in_.next_line(line, kSrecMaxLine)) {
         ++lineno_;
@@ -118,8 +109,7 @@ SrecReader::Result SrecReader::next(std::string_view& data)
     return Result::End;
 }
 
-int make_records(InFile& in, OutFile& out)
-{
+int make_records(InFile& in, OutFile& out) {
     RecordMaker rec(out);
     unsigned long long lineno = 0;
     bool full = false;
@@ -165,8 +155,7 @@ int make_records(InFile& in, OutFile& out)
     return 0;
 }
 
-int run_recmake(int, char**)
-{
+int run_recmake(int, char**) {
     std::fputs("recmake version 2.0 - win32\n", stdout);
     InFile in;
     if (!open_or_report(in, "ADSP.OUT", FileMode::Text, "fopen error - read\n")) return 1;
@@ -180,19 +169,16 @@ namespace {
 
 // Copies the data of one S-record file into recjoin's output, renumbered from
 // `address` on. False when the tool must stop (the message is printed).
-bool join_file(InFile& in, const char* name, OutFile& out, std::uint32_t& address)
-{
+bool join_file(InFile& in, const char* name, OutFile& out, std::uint32_t& address) {
     SrecReader reader(in);
     std::string_view data;
     for (;;) {
         switch (reader.next(data)) {
-        case SrecReader::Result::End:
-            return !report_read_error(in, name);
+        case SrecReader::Result::End: return !report_read_error(in, name);
         case SrecReader::Result::Bad:
             std::printf("%s line %llu: %s\n", name, reader.lineno(), reader.problem());
             return false;
-        case SrecReader::Result::Data:
-            break;
+        case SrecReader::Result::Data: break;
         }
         if (!srcflush(out, data, address)) {
             std::printf("%s line %llu: more than 16 MiB of data: S2 addresses end at FFFFFF\n", name, reader.lineno());
@@ -204,8 +190,7 @@ bool join_file(InFile& in, const char* name, OutFile& out, std::uint32_t& addres
 
 }  // namespace
 
-int run_recjoin(int argc, char** argv)
-{
+int run_recjoin(int argc, char** argv) {
     std::fputs("recjoin version 1.0 - win32\n", stdout);
     if (argc != 4) {
         std::fputs("wrong number of arguments\n", stdout);
@@ -244,8 +229,7 @@ int run_recjoin(int argc, char** argv)
     return 0;
 }
 
-int run_recraw(int, char**)
-{
+int run_recraw(int, char**) {
     std::fputs("S-record to binary conversion - win32\n", stdout);
     InFile in;
     if (!open_or_report(in, "input.msf", FileMode::Text, "fopen error 1\n")) return 1;

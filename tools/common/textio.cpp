@@ -12,8 +12,7 @@ namespace ziv {
 namespace {
 constexpr char kCtrlZ = 0x1A;
 
-bool write_all(int fd, const unsigned char* p, std::size_t n)
-{
+bool write_all(int fd, const unsigned char* p, std::size_t n) {
     while (n > 0) {
         ssize_t w = ::write(fd, p, n);
         if (w < 0) {
@@ -31,8 +30,7 @@ InFile::InFile(std::size_t block) : block_(std::max<std::size_t>(block, 1)) {}
 
 InFile::~InFile() { close(); }
 
-bool InFile::open(const char* path, FileMode mode, InputKind kind)
-{
+bool InFile::open(const char* path, FileMode mode, InputKind kind) {
     close();
     failed_ = false;
     wrong_kind_ = false;
@@ -53,8 +51,7 @@ bool InFile::open(const char* path, FileMode mode, InputKind kind)
     return true;
 }
 
-void InFile::open_memory(std::string_view bytes, FileMode mode)
-{
+void InFile::open_memory(std::string_view bytes, FileMode mode) {
     close();
     failed_ = false;
     wrong_kind_ = false;
@@ -64,8 +61,7 @@ void InFile::open_memory(std::string_view bytes, FileMode mode)
     start(mode);
 }
 
-void InFile::start(FileMode mode)
-{
+void InFile::start(FileMode mode) {
     text_ = mode == FileMode::Text;
     at_end_ = false;
     if (!buf_) {
@@ -75,8 +71,7 @@ void InFile::start(FileMode mode)
     pos_ = end_ = buf_.get();
 }
 
-void InFile::close()
-{
+void InFile::close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     in_memory_ = false;
@@ -85,16 +80,14 @@ void InFile::close()
     at_end_ = true;
 }
 
-bool InFile::is_file(const char* path) const
-{
+bool InFile::is_file(const char* path) const {
     struct stat mine;
     struct stat other;
     return fd_ >= 0 && ::fstat(fd_, &mine) == 0 && ::stat(path, &other) == 0 && mine.st_dev == other.st_dev &&
            mine.st_ino == other.st_ino;
 }
 
-std::int64_t InFile::remaining_binary_size() const
-{
+std::int64_t InFile::remaining_binary_size() const {
     if (text_ || (fd_ < 0 && !in_memory_)) return -1;
     const auto buffered = static_cast<std::int64_t>(end_ - pos_);
     if (in_memory_) return static_cast<std::int64_t>(memory_.size() - memory_pos_) + buffered;
@@ -107,8 +100,7 @@ std::int64_t InFile::remaining_binary_size() const
 
 // Up to n bytes (at most a block) from the file or memory; 0 at the end. A
 // failed read is remembered and ends the input like the end of the file.
-std::size_t InFile::read_source(char* to, std::size_t n)
-{
+std::size_t InFile::read_source(char* to, std::size_t n) {
     n = std::min(n, block_);
     if (in_memory_) {
         std::size_t k = std::min(n, memory_.size() - memory_pos_);
@@ -130,8 +122,7 @@ std::size_t InFile::read_source(char* to, std::size_t n)
 // Appends what the source gives next (at most `space` bytes) behind end_. In
 // text mode a byte 0x1A ends the input here, the one place that rule lives.
 // False when nothing came: the input is at its end.
-bool InFile::take_more(std::size_t space)
-{
+bool InFile::take_more(std::size_t space) {
     if (at_end_) return false;
     std::size_t got = read_source(end_, space);
     if (got == 0) {
@@ -150,8 +141,7 @@ bool InFile::take_more(std::size_t space)
 
 // Moves the bytes not yet taken to the front of the buffer, which grows when
 // they fill it, and reads more behind them. False at the end of the input.
-bool InFile::refill()
-{
+bool InFile::refill() {
     if (at_end_) return false;
     const std::size_t keep = static_cast<std::size_t>(end_ - pos_);
     if (keep == cap_) {
@@ -167,8 +157,7 @@ bool InFile::refill()
     return take_more(cap_ - keep);
 }
 
-std::size_t InFile::read(unsigned char* dst, std::size_t n)
-{
+std::size_t InFile::read(unsigned char* dst, std::size_t n) {
     std::size_t done = 0;
     while (done < n) {
         // In text mode a CR as the last byte buffered may be the first half of
@@ -183,8 +172,8 @@ std::size_t InFile::read(unsigned char* dst, std::size_t n)
         const char* p = pos_;
         while (done < n && p < lim) {
             const char* stop = p + std::min<std::size_t>(n - done, static_cast<std::size_t>(lim - p));
-            const char* cr = text_ ? static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(stop - p)))
-                                   : nullptr;
+            const char* cr =
+                text_ ? static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(stop - p))) : nullptr;
             const std::size_t k = static_cast<std::size_t>((cr ? cr : stop) - p);
             std::memcpy(dst + done, p, k);
             done += k;
@@ -202,8 +191,7 @@ std::size_t InFile::read(unsigned char* dst, std::size_t n)
     return done;
 }
 
-bool InFile::next_line_slow(std::string_view& line, std::size_t max_line)
-{
+bool InFile::next_line_slow(std::string_view& line, std::size_t max_line) {
     // Nothing from pos_ to end_ holds a line feed: keep it and read on.
     for (;;) {
         const std::size_t keep = static_cast<std::size_t>(end_ - pos_);
@@ -226,8 +214,7 @@ bool InFile::next_line_slow(std::string_view& line, std::size_t max_line)
 // Hands out the first max_line + 1 characters of a line longer than max_line,
 // enough to see that it is too long, and passes over the rest up to its line
 // end, so that memory stays bounded whatever the input.
-bool InFile::pass_over_long_line(std::string_view& line, std::size_t max_line)
-{
+bool InFile::pass_over_long_line(std::string_view& line, std::size_t max_line) {
     const std::size_t keep = max_line + 1;
     std::memmove(buf_.get(), pos_, keep);
     if (cap_ == keep) {  // room to read behind the kept characters
@@ -248,8 +235,7 @@ bool InFile::pass_over_long_line(std::string_view& line, std::size_t max_line)
     }
 }
 
-bool open_or_report(InFile& in, const char* path, FileMode mode, const char* message, InputKind kind)
-{
+bool open_or_report(InFile& in, const char* path, FileMode mode, const char* message, InputKind kind) {
     if (in.open(path, mode, kind)) return true;
     if (in.wrong_kind()) {
         std::printf("%s is not a regular file: a pipe or device cannot be read twice\n", path);
@@ -259,22 +245,19 @@ bool open_or_report(InFile& in, const char* path, FileMode mode, const char* mes
     return false;
 }
 
-bool open_or_report(OutFile& out, const char* path, const char* message)
-{
+bool open_or_report(OutFile& out, const char* path, const char* message) {
     if (out.open(path)) return true;
     std::fputs(message, stdout);
     return false;
 }
 
-bool output_is_input(const char* output, const InFile& in, const char* output_label, const char* input_label)
-{
+bool output_is_input(const char* output, const InFile& in, const char* output_label, const char* input_label) {
     if (!in.is_file(output)) return false;
     std::printf("%s is %s: it would be emptied before it is read\n", output_label, input_label);
     return true;
 }
 
-bool report_read_error(const InFile& in, const char* name)
-{
+bool report_read_error(const InFile& in, const char* name) {
     if (!in.failed()) return false;
     std::printf("read error on %s\n", name);
     return true;
@@ -282,8 +265,7 @@ bool report_read_error(const InFile& in, const char* name)
 
 OutFile::~OutFile() { close(); }
 
-bool OutFile::open(const char* path)
-{
+bool OutFile::open(const char* path) {
     close();
     if (path != path_.c_str()) path_ = path;
     fd_ = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -298,8 +280,7 @@ bool OutFile::open(const char* path)
 
 bool OutFile::reopen() { return open(path_.c_str()); }
 
-bool OutFile::flush()
-{
+bool OutFile::flush() {
     if (fd_ < 0) return false;
     if (used_ > 0) {
         written_through_ = true;
@@ -310,8 +291,7 @@ bool OutFile::flush()
     return !failed_;
 }
 
-bool OutFile::close()
-{
+bool OutFile::close() {
     if (fd_ < 0) return !failed_;
     flush();
     if (::close(fd_) != 0) failed_ = true;
@@ -319,8 +299,7 @@ bool OutFile::close()
     return !failed_;
 }
 
-void OutFile::write_slow(const void* data, std::size_t n)
-{
+void OutFile::write_slow(const void* data, std::size_t n) {
     flush();
     if (n >= kSize) {
         written_through_ = true;

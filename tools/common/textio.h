@@ -56,8 +56,7 @@ public:
     std::size_t read(unsigned char* dst, std::size_t n);
 
     // The next byte, or -1 at the end of the input.
-    int getc()
-    {
+    int getc() {
         if (pos_ < end_ && (!text_ || *pos_ != '\r')) return static_cast<unsigned char>(*pos_++);
         unsigned char c;
         return read(&c, 1) == 1 ? c : -1;
@@ -75,8 +74,7 @@ public:
     // may be handed out cut, though never to max_line characters or fewer, so
     // that memory stays bounded whatever the input; without it the buffer
     // grows to hold the longest line.
-    bool next_line(std::string_view& line, std::size_t max_line = 0)
-    {
+    bool next_line(std::string_view& line, std::size_t max_line = 0) {
         // Most lines of the tools' files are a few characters long: look for
         // the line feed in the next eight bytes at once before paying for a call.
         const char* nl = nullptr;
@@ -94,7 +92,7 @@ public:
             }
         } else
 #endif
-        if (avail > 0) {
+            if (avail > 0) {
             nl = static_cast<const char*>(std::memchr(pos_, '\n', avail));
         }
         if (!nl) return next_line_slow(line, max_line);
@@ -117,8 +115,7 @@ private:
     bool refill();
     bool next_line_slow(std::string_view& line, std::size_t max_line);
     bool pass_over_long_line(std::string_view& line, std::size_t max_line);
-    void take_line(const char* nl, std::string_view& line)
-    {
+    void take_line(const char* nl, std::string_view& line) {
         std::size_t k = static_cast<std::size_t>(nl - pos_);
         if (text_ && k > 0 && pos_[k - 1] == '\r') --k;
         line = std::string_view(pos_, k);
@@ -131,12 +128,12 @@ private:
     std::string_view memory_;
     std::size_t memory_pos_ = 0;
     bool text_ = false;
-    bool at_end_ = true;     // nothing more will come from the source
+    bool at_end_ = true;  // nothing more will come from the source
     bool failed_ = false;
     bool wrong_kind_ = false;
     std::unique_ptr<char[]> buf_;
     std::size_t cap_ = 0;
-    char* pos_ = nullptr;    // [pos_, end_): buffered, not yet taken
+    char* pos_ = nullptr;  // [pos_, end_): buffered, not yet taken
     char* end_ = nullptr;
 };
 
@@ -165,8 +162,7 @@ public:
     std::string_view pending() const { return {reinterpret_cast<const char*>(buf_.get()), used_}; }
     void drop_pending() { used_ = 0; }
 
-    void write(const void* data, std::size_t n)
-    {
+    void write(const void* data, std::size_t n) {
         if (n <= kSize - used_) {
             std::memcpy(buf_.get() + used_, data, n);
             used_ += n;
@@ -176,8 +172,7 @@ public:
     }
     void write(std::string_view s) { write(s.data(), s.size()); }
     // One text line: its characters and the line end CR LF.
-    void line(std::string_view s)
-    {
+    void line(std::string_view s) {
         write(s);
         write("\r\n", 2);
     }
@@ -185,8 +180,7 @@ public:
     // Direct access to the buffer for tight formatting loops: reserve(n) makes
     // room for n bytes and returns where to put them; commit(n) keeps them.
     static constexpr std::size_t kSize = 1 << 20;
-    unsigned char* reserve(std::size_t n)
-    {
+    unsigned char* reserve(std::size_t n) {
         if (kSize - used_ < n) flush();
         return buf_.get() + used_;
     }
@@ -208,8 +202,7 @@ private:
 // whole line, line end included) goes to standard output and the result is
 // false; the caller then ends with its exit status. An input of the wrong kind
 // is named instead: "<path> is not a regular file: ...".
-bool open_or_report(InFile& in, const char* path, FileMode mode, const char* message,
-                    InputKind kind = InputKind::Any);
+bool open_or_report(InFile& in, const char* path, FileMode mode, const char* message, InputKind kind = InputKind::Any);
 bool open_or_report(OutFile& out, const char* path, const char* message);
 
 // Opening an output empties it: were it the input, the input would be lost

@@ -8,18 +8,32 @@
 namespace ziv {
 
 const WrapperTool kExewrap{"exewrap version 1.0 - win32\nsupports ro/da version 4.0\nfor TMS62Cxx systems\n",
-                           "EXEC.OUT", FileMode::Binary, 0x00, HexCase::Upper, HexCase::Upper, 40};
+                           "EXEC.OUT",
+                           FileMode::Binary,
+                           0x00,
+                           HexCase::Upper,
+                           HexCase::Upper,
+                           40};
 const WrapperTool kPackwrap{"packwrap version 1.0 - win32\nfor TMS62xx compressed executables\nRODA Version 5.06 +\n",
-                            "BINARY.DAT", FileMode::Binary, 0x80, HexCase::Upper, HexCase::Upper, -1};
-const WrapperTool kBinload{"binload version 1.1 - win32\n", "BINARY.DAT", FileMode::Binary, 0x02, HexCase::Upper,
-                           HexCase::Upper, -1};
-const WrapperTool kTxtload{"txtload version 2.3 - win32\n", "ASCII.INP", FileMode::Text, 0x01, HexCase::Lower,
-                           HexCase::Lower, -1};
-const WrapperTool kPicload{"picload version 1.1 convert jpeg data - win32\n", "BINARY.DAT", FileMode::Binary, 0x03,
-                           HexCase::Lower, HexCase::Lower, -1};
+                            "BINARY.DAT",
+                            FileMode::Binary,
+                            0x80,
+                            HexCase::Upper,
+                            HexCase::Upper,
+                            -1};
+const WrapperTool kBinload{
+    "binload version 1.1 - win32\n", "BINARY.DAT", FileMode::Binary, 0x02, HexCase::Upper, HexCase::Upper, -1};
+const WrapperTool kTxtload{
+    "txtload version 2.3 - win32\n", "ASCII.INP", FileMode::Text, 0x01, HexCase::Lower, HexCase::Lower, -1};
+const WrapperTool kPicload{"picload version 1.1 convert jpeg data - win32\n",
+                           "BINARY.DAT",
+                           FileMode::Binary,
+                           0x03,
+                           HexCase::Lower,
+                           HexCase::Lower,
+                           -1};
 
-bool take_name_argument(int argc, char** argv, const char* echo_format, NameField& name)
-{
+bool take_name_argument(int argc, char** argv, const char* echo_format, NameField& name) {
     if (argc != 2) {
         std::fputs("wrong number of arguments\n", stdout);
         return false;
@@ -39,8 +53,7 @@ constexpr std::uint64_t kMaxLength = 0xFFFFFFFFu;
 constexpr std::size_t kChunk = 1 << 16;
 
 // Bytes the input delivers in its mode, up to just past the 32-bit limit.
-std::uint64_t count_input(InFile& in)
-{
+std::uint64_t count_input(InFile& in) {
     std::int64_t size = in.remaining_binary_size();
     if (size >= 0) return static_cast<std::uint64_t>(size);
     std::vector<unsigned char> buf(kChunk);
@@ -54,8 +67,7 @@ std::uint64_t count_input(InFile& in)
 
 }  // namespace
 
-int run_wrapper(const WrapperTool& tool, int argc, char** argv)
-{
+int run_wrapper(const WrapperTool& tool, int argc, char** argv) {
     std::fputs(tool.banner, stdout);
     NameField name;
     if (!take_name_argument(argc, argv, "file name: %s\n", name)) return 0;
@@ -105,8 +117,7 @@ int run_wrapper(const WrapperTool& tool, int argc, char** argv)
         return 1;
     }
     if (changed) {
-        std::printf("%s changed while it was read: %s does not match its length line\n", tool.input,
-                    kDownloadFile);
+        std::printf("%s changed while it was read: %s does not match its length line\n", tool.input, kDownloadFile);
         return 1;
     }
     return 0;

@@ -55,7 +55,7 @@ TEST(GdiBitmap, CompatibleBitmapHasTheScreenFormatAndRefusesEmptySizes) {
 
 struct DibCase {
     const char* name;
-    int width, rows;      // the DIB
+    int width, rows;  // the DIB
     bool topDown;
     int bitmapW, bitmapH;  // the target bitmap
     UINT start, lines;
@@ -80,16 +80,15 @@ TEST(GdiSetDIBits, ConvertsRowsWithOrientationAndClipping) {
         CBitmap bitmap;
         ASSERT_TRUE(bitmap.CreateCompatibleBitmap(&screen, c.bitmapW, c.bitmapH));
         bitmap.Image().fill(qRgb(1, 2, 3));
-        EXPECT_EQ(SetDIBits(&screen, &bitmap, c.start, c.lines, bits.data() + size_t(c.start) * stride, &bmi,
-                            DIB_RGB_COLORS),
-                  c.expectConverted);
+        EXPECT_EQ(
+            SetDIBits(&screen, &bitmap, c.start, c.lines, bits.data() + size_t(c.start) * stride, &bmi, DIB_RGB_COLORS),
+            c.expectConverted);
         for (int y = 0; y < c.bitmapH; ++y) {
             // Which DIB scan line landed on this bitmap row, if any.
             const int scan = c.topDown ? y : c.rows - 1 - y;
             const bool written = scan >= int(c.start) && scan < int(c.start + c.lines) && scan < c.rows;
             for (int x = 0; x < c.bitmapW; ++x) {
-                const QRgb expected =
-                    (written && x < c.width) ? Grey(x * 7 + scan * 13) : qRgb(1, 2, 3);
+                const QRgb expected = (written && x < c.width) ? Grey(x * 7 + scan * 13) : qRgb(1, 2, 3);
                 ASSERT_EQ(bitmap.Image().pixel(x, y), expected) << "at " << x << "," << y;
             }
         }
