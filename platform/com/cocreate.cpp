@@ -33,6 +33,23 @@ ModuleTable& Table() {
 
 thread_local std::string t_lastLoadError;
 
+// Class objects a program registered itself (CoRegisterClassObject); they
+// come before the registry's modules.
+struct RegisteredClass {
+    CLSID clsid;
+    IUnknown* object;
+    DWORD cookie;
+};
+struct ClassTable {
+    std::mutex mutex;
+    std::vector<RegisteredClass> classes;
+    DWORD nextCookie = 1;
+};
+ClassTable& Classes() {
+    static ClassTable* table = new ClassTable;
+    return *table;
+}
+
 HRESULT Fail(HRESULT hr, std::string message) {
     t_lastLoadError = std::move(message);
     return hr;
@@ -104,6 +121,12 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO*, REF
     t_lastLoadError.clear();
     if (!(dwClsContext & CLSCTX_INPROC_SERVER))
         return Fail(REGDB_E_CLASSNOTREG, "only in-process servers can be created");
+    {
+        ClassTable& table = Classes();
+        std::lock_guard lock(table.mutex);
+        for (const RegisteredClass& c : table.classes)
+            if (c.clsid == rclsid) return c.object->QueryInterface(riid, ppv);
+    }
     try {
         std::string path;
         HRESULT hr = FindModulePath(rclsid, &path);
@@ -128,6 +151,33 @@ HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContex
     hr = factory->CreateInstance(pUnkOuter, riid, ppv);
     factory->Release();
     return hr;
+}
+
+HRESULT CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD, DWORD, DWORD* lpdwRegister) {
+    if (!pUnk || !lpdwRegister) return E_INVALIDARG;
+    ClassTable& table = Classes();
+    std::lock_guard lock(table.mutex);
+    pUnk->AddRef();
+    *lpdwRegister = table.nextCookie++;
+    table.classes.push_back(RegisteredClass{rclsid, pUnk, *lpdwRegister});
+    return S_OK;
+}
+
+HRESULT CoRevokeClassObject(DWORD dwRegister) {
+    IUnknown* object = nullptr;
+    {
+        ClassTable& table = Classes();
+        std::lock_guard lock(table.mutex);
+        for (auto it = table.classes.begin(); it != table.classes.end(); ++it)
+            if (it->cookie == dwRegister) {
+                object = it->object;
+                table.classes.erase(it);
+                break;
+            }
+    }
+    if (!object) return E_INVALIDARG;
+    object->Release();
+    return S_OK;
 }
 
 void CoFreeUnusedLibraries() {

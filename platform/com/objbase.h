@@ -46,6 +46,13 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO* pSer
 HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv);
 void CoFreeUnusedLibraries();
 
+// A class object the program makes itself (a class of its own, or a test's
+// stand-in for a registered one): CoGetClassObject finds it before looking in
+// the registry, until it is revoked. The table holds a reference.
+constexpr DWORD REGCLS_MULTIPLEUSE = 1;
+HRESULT CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD dwClsContext, DWORD flags, DWORD* lpdwRegister);
+HRESULT CoRevokeClassObject(DWORD dwRegister);
+
 // Why the calling thread's last CoGetClassObject / CoCreateInstance failed to
 // reach a class factory (the loader's own text included); empty after success.
 std::string CoGetLastLoadError();

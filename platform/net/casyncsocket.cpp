@@ -420,3 +420,11 @@ void CAsyncSocket::PostConnectFailure(int nErrorCode) {
         },
         Qt::QueuedConnection);
 }
+
+BOOL AfxSocketInit(WSADATA* lpwsaData) {
+    const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (probe < 0) return FALSE;
+    ::close(probe);
+    if (lpwsaData) *lpwsaData = WSADATA{0x0101, 0x0101};
+    return TRUE;
+}

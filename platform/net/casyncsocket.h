@@ -121,3 +121,7 @@ private:
     std::unique_ptr<Impl> m_impl;  // Qt notifiers and state; never shared
     friend struct Impl;
 };
+
+// Starts the socket layer for a program (version 1.1): here it checks that
+// the system gives the program a TCP socket at all. FALSE when it does not.
+BOOL AfxSocketInit(WSADATA* lpwsaData = nullptr);

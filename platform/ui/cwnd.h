@@ -27,13 +27,31 @@
 //                      contexts and bitmaps, not for drawing. Like a window
 //                      class's own context it belongs to the window object and
 //                      is handed out again and again; ReleaseDC keeps it.
+//  - Attach         -> a CWnd on a widget it did not create (a dialog's item):
+//                      the widget stays its creator's, the CWnd lets go of it
+//                      when it is destroyed.
+//  - GetWindowRect gives screen coordinates; MoveWindow takes the parent's
+//    client coordinates (the screen's for a top-level window). A top-level
+//    window's rectangle is its client area's: the window manager's frame is
+//    beyond the program's reach (it may arrive only after the window is
+//    shown), and a rectangle stored at exit must bring the window back the
+//    same size at the next start.
+//  - GetSystemMenu   -> the title bar's menu cannot be extended under the usual
+//                      Linux window managers, so the window keeps its own: a
+//                      dialog shows it as its context menu (right button, or
+//                      Alt+Space), and a choice arrives as OnSysCommand.
 #pragma once
 
-#include "cdc.h"
-#include "wingdi.h"
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
 
-class QWidget;
-using HWND = QWidget*;
+#include "cdc.h"
+#include "oaidl.h"
+#include "wingdi.h"
+#include "winuser.h"
+
 
 constexpr UINT SWP_NOSIZE = 0x0001;
 constexpr UINT SWP_NOMOVE = 0x0002;
@@ -45,14 +63,47 @@ constexpr int SW_HIDE = 0;
 constexpr int SW_SHOW = 5;
 
 // Window styles that Create understands.
-enum : DWORD {
-    WS_POPUP = 0x80000000,    // a top-level window of its own (a dialog), owned by the parent
-    WS_CHILD = 0x40000000,    // a child inside the parent (the default)
-    WS_VISIBLE = 0x10000000,  // shown at once
-    WS_CAPTION = 0x00C00000,
-    WS_SYSMENU = 0x00080000,
-    WS_GROUP = 0x00020000,
-    WS_TABSTOP = 0x00010000,
+constexpr DWORD WS_POPUP = 0x80000000;    // a top-level window of its own (a dialog), owned by the parent
+constexpr DWORD WS_CHILD = 0x40000000;    // a child inside the parent (the default)
+constexpr DWORD WS_VISIBLE = 0x10000000;  // shown at once
+constexpr DWORD WS_CAPTION = 0x00C00000;
+constexpr DWORD WS_SYSMENU = 0x00080000;
+constexpr DWORD WS_GROUP = 0x00020000;
+constexpr DWORD WS_TABSTOP = 0x00010000;
+constexpr DWORD WS_THICKFRAME = 0x00040000;  // resizable
+constexpr DWORD WS_MINIMIZEBOX = 0x00020000;
+constexpr DWORD WS_MAXIMIZEBOX = 0x00010000;
+// Extended styles.
+constexpr DWORD WS_EX_APPWINDOW = 0x00040000;  // shown in the task bar
+
+constexpr UINT SW_SHOWNORMAL = 1;
+constexpr UINT SW_SHOWMINIMIZED = 2;
+constexpr UINT SW_SHOWMAXIMIZED = 3;
+struct WINDOWPLACEMENT {
+    UINT length;
+    UINT flags;
+    UINT showCmd;
+    POINT ptMinPosition;
+    POINT ptMaxPosition;
+    RECT rcNormalPosition;  // screen coordinates of the restored window
+};
+
+constexpr int ICON_SMALL = 0;
+constexpr int ICON_BIG = 1;
+
+// A menu as a list of entries (the system menu of a window).
+class CMenu {
+public:
+    struct Item {
+        UINT flags;  // MF_STRING or MF_SEPARATOR
+        UINT_PTR id;
+        std::string text;
+    };
+    BOOL AppendMenu(UINT nFlags, UINT_PTR nIDNewItem = 0, LPCTSTR lpszNewItem = nullptr);
+    const std::vector<Item>& GetItems() const { return m_items; }
+
+private:
+    std::vector<Item> m_items;
 };
 
 class CWnd {
@@ -77,6 +128,47 @@ public:
     BOOL ShowWindow(int nCmdShow);
     BOOL DestroyWindow();
     HWND GetSafeHwnd() const { return m_pWidget; }
+    // Makes this object the window of a widget made elsewhere; FALSE if it
+    // has one already. Detach lets go of it again without destroying it.
+    BOOL Attach(HWND hWnd);
+    HWND Detach();
+
+    // Screen coordinates (see above for a top-level window).
+    void GetWindowRect(LPRECT lpRect) const;
+    void ScreenToClient(LPRECT lpRect) const;
+    void ScreenToClient(LPPOINT lpPoint) const;
+    void ClientToScreen(LPPOINT lpPoint) const;
+    // x, y and the size in the parent's client coordinates (the screen's for
+    // a top-level window); bRepaint repaints it.
+    void MoveWindow(int x, int y, int nWidth, int nHeight, BOOL bRepaint = TRUE);
+    void MoveWindow(LPCRECT lpRect, BOOL bRepaint = TRUE);
+    // TRUE when the window was disabled before.
+    BOOL EnableWindow(BOOL bEnable = TRUE);
+    BOOL IsWindowEnabled() const;
+    BOOL IsWindowVisible() const;
+    BOOL IsIconic() const;
+    BOOL IsZoomed() const;
+    // The parent window of a child, the owner of a top-level window.
+    HWND GetParent() const;
+    BOOL GetWindowPlacement(WINDOWPLACEMENT* lpwndpl) const;
+    // The previous icon of that size.
+    HICON SetIcon(HICON hIcon, BOOL bBigIcon);
+    HICON GetIcon(BOOL bBigIcon) const;
+    // The window's own system menu (created with the standard entries on the
+    // first call); bRevert TRUE puts it back to them and returns null.
+    CMenu* GetSystemMenu(BOOL bRevert);
+    void SetFocus();
+
+    // A control's automation, for a window that shows an embedded control (a
+    // dialog's item attached by DDX_Control). Calls fail with E_NOINTERFACE
+    // on any other window. See COleDispatchDriver::InvokeHelper.
+    HRESULT InvokeHelper(DISPID dwDispID, WORD wFlags, VARTYPE vtRet, void* pvRet,
+                         std::initializer_list<VARIANT> args = {});
+    HRESULT SetProperty(DISPID dwDispID, const VARIANT& value);
+    HRESULT GetProperty(DISPID dwDispID, VARTYPE vtProp, void* pvProp);
+    // Set by the container that embeds the control (a reference is kept).
+    void SetControlDispatch(IDispatch* pDispatch);
+    IDispatch* GetControlDispatch() const { return m_pCtrlDispatch; }
 
     CDC* GetDC();
     int ReleaseDC(CDC* dc);
@@ -96,9 +188,20 @@ protected:
     // The user closes a top-level window (its close button); the window is
     // hidden afterwards, not destroyed.
     virtual void OnClose();
+    // A system menu entry was chosen. The default runs the standard ones
+    // (minimize, maximize, restore, close).
+    virtual void OnSysCommand(UINT nID, LPARAM lParam);
 
 private:
     friend class CWndWidget;
     QWidget* m_pWidget = nullptr;
+    bool m_bAttached = false;          // the widget is not ours
+    void* m_pAttachWatch = nullptr;    // the connection that notices an attached widget go
+    IDispatch* m_pCtrlDispatch = nullptr;
+    std::unique_ptr<CMenu> m_pSysMenu;
+    HICON m_icons[2] = {nullptr, nullptr};
     CDC m_dc;  // what GetDC hands out
 };
+
+// A button item of a dialog (attached by DDX_Control).
+class CButton : public CWnd {};

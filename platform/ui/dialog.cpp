@@ -1,12 +1,19 @@
-// Dialog templates turned into Qt widgets, and the modal loop.
+// Dialog templates turned into Qt widgets, embedded controls, the message
+// pre-filter and the modal loop.
 #include "dialog.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
+#include <QContextMenuEvent>
 #include <QEventLoop>
 #include <QFont>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QStyle>
@@ -14,10 +21,22 @@
 
 #include <utility>
 
+#include "ddx.h"
+#include "eventsink.h"
+#include "iconimpl.h"
+#include "objbase.h"
+#include "oleidl.h"
+#include "propbag.h"
+
 namespace {
 CDialog::ModalHook& Hook() {
     static CDialog::ModalHook hook;
     return hook;
+}
+
+bool& ControlContainerEnabled() {
+    static bool enabled = false;
+    return enabled;
 }
 
 bool HaveWidgets() { return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr; }
@@ -36,9 +55,81 @@ LONG MulDiv(LONG value, LONG numerator, LONG denominator) {
 }
 
 QRect ToQRect(const RECT& r) { return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top); }
+
+// The virtual-key code of a Qt key, for the keys a pre-filter looks at.
+WPARAM VirtualKey(int key) {
+    switch (key) {
+    case Qt::Key_Escape: return VK_ESCAPE;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return VK_RETURN;
+    case Qt::Key_Space: return VK_SPACE;
+    default: return key >= 0x20 && key < 0x7F ? WPARAM(key) : 0;
+    }
+}
 }  // namespace
 
+void AfxEnableControlContainer() { ControlContainerEnabled() = true; }
+
 class CDialog::ModalLoop : public QEventLoop {};
+
+// An embedded control item: the control, its automation and its event sink.
+struct CDialog::ControlSite {
+    UINT id = 0;
+    IUnknown* unknown = nullptr;
+    IDispatch* dispatch = nullptr;
+    IID eventIid{};
+    DWORD cookie = 0;
+
+    ~ControlSite() {
+        if (cookie) UnadviseSink(unknown, eventIid, cookie);
+        if (dispatch) dispatch->Release();
+        if (unknown) unknown->Release();
+    }
+};
+
+// Sees every key and mouse button press of the application first and hands
+// those meant for this dialog's window to PreTranslateMessage, and opens the
+// system menu where a context menu is asked for.
+class CDialog::MessageFilter : public QObject {
+public:
+    explicit MessageFilter(CDialog* dialog) : m_dialog(dialog) { qApp->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const QEvent::Type type = event->type();
+        if (type != QEvent::MouseButtonPress && type != QEvent::KeyPress && type != QEvent::ContextMenu) return false;
+        auto* target = qobject_cast<QWidget*>(watched);
+        QWidget* window = m_dialog->GetSafeHwnd();
+        if (!target || !window || (target != window && !window->isAncestorOf(target))) return false;
+        if (type == QEvent::ContextMenu) {
+            if (qobject_cast<QLineEdit*>(target)) return false;  // an edit field keeps its own menu
+            const QPoint at = static_cast<QContextMenuEvent*>(event)->globalPos();
+            m_dialog->ShowSystemMenu(POINT{at.x(), at.y()});
+            return true;
+        }
+        MSG msg{target, 0, 0, 0};
+        if (type == QEvent::MouseButtonPress) {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            switch (mouse->button()) {
+            case Qt::LeftButton: msg.message = WM_LBUTTONDOWN, msg.wParam = MK_LBUTTON; break;
+            case Qt::RightButton: msg.message = WM_RBUTTONDOWN, msg.wParam = MK_RBUTTON; break;
+            case Qt::MiddleButton: msg.message = WM_MBUTTONDOWN, msg.wParam = MK_MBUTTON; break;
+            default: return false;
+            }
+            const QPoint p = mouse->position().toPoint();
+            msg.lParam = MAKELPARAM(p.x(), p.y());
+        } else {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            msg.message = (key->modifiers() & Qt::AltModifier) ? WM_SYSKEYDOWN : WM_KEYDOWN;
+            msg.wParam = VirtualKey(key->key());
+            if (!msg.wParam) return false;
+        }
+        return m_dialog->PreTranslateMessage(&msg) != FALSE;
+    }
+
+private:
+    CDialog* m_dialog;
+};
 
 DialogBaseUnits GetDialogBaseUnits(const DialogTemplate& tmpl) {
     if (!HaveWidgets()) return kDefaultDialogBaseUnits;
@@ -56,7 +147,10 @@ RECT DialogUnitsToPixels(const RECT& rc, DialogBaseUnits base) {
 CDialog::CDialog(const DialogTemplate& tmpl, QWidget* pParentWnd)
     : m_template(tmpl), m_strCaption(tmpl.caption ? tmpl.caption : ""), m_pParentWnd(pParentWnd) {}
 
-CDialog::~CDialog() { DestroyWindow(); }
+CDialog::~CDialog() {
+    DestroyWindow();
+    ReleaseControlSites();
+}
 
 CDialog::ModalHook CDialog::SetModalHook(ModalHook hook) { return std::exchange(Hook(), std::move(hook)); }
 
@@ -68,7 +162,7 @@ INT_PTR CDialog::DoModal() {
     if (!CreateDialogWindow(m_pParentWnd, (m_template.style & ~WS_CHILD) | WS_POPUP)) return -1;
     QWidget* window = GetSafeHwnd();
     window->setWindowModality(Qt::ApplicationModal);
-    window->show();
+    if (!m_bEnded) window->show();
     if (!m_bEnded) {
         ModalLoop loop;
         m_pLoop = &loop;
@@ -87,14 +181,20 @@ BOOL CDialog::Create(QWidget* pParentWnd) {
 BOOL CDialog::CreateDialogWindow(QWidget* parent, DWORD style) {
     RECT rect{m_template.x, m_template.y, m_template.x + m_template.cx, m_template.y + m_template.cy};
     MapDialogRect(&rect);
+    m_hrControlCreate = S_OK;
     if (!CWnd::Create(parent, rect, style & ~WS_VISIBLE)) return FALSE;
     QWidget* window = GetSafeHwnd();
     window->setFont(TemplateFont(m_template));
     SetWindowText(m_strCaption.c_str());
     CreateItems(window);
+    if (FAILED(m_hrControlCreate)) {
+        DestroyWindow();
+        return FALSE;
+    }
+    if (style & WS_POPUP) m_pFilter = std::make_unique<MessageFilter>(this);
     OnInitDialog();
-    if ((style & WS_VISIBLE) || (style & WS_CHILD)) window->show();
-    return TRUE;
+    if (((style & WS_VISIBLE) || (style & WS_CHILD)) && GetSafeHwnd()) window->show();
+    return GetSafeHwnd() ? TRUE : FALSE;
 }
 
 void CDialog::CreateItems(QWidget* window) {
@@ -102,6 +202,7 @@ void CDialog::CreateItems(QWidget* window) {
         RECT rect{item.x, item.y, item.x + item.cx, item.y + item.cy};
         MapDialogRect(&rect);
         const QString text = QString::fromUtf8(item.text ? item.text : "");
+        const int id = static_cast<int>(item.id);
         QWidget* widget = nullptr;
         switch (item.kind) {
         case DialogItemKind::ltext: {
@@ -111,10 +212,12 @@ void CDialog::CreateItems(QWidget* window) {
             break;
         }
         case DialogItemKind::icon: {
-            // Icons are not carried as images: the style's information icon stands in.
             auto* label = new QLabel(window);
             const int size = window->style()->pixelMetric(QStyle::PM_LargeIconSize);
-            label->setPixmap(window->style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(size, size));
+            // The program's icon of that number, else the style's information icon.
+            const HICON icon = AfxLoadIcon(text.toUInt());
+            label->setPixmap(icon ? icon->pixmap.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                                  : window->style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(size, size));
             rect.right = rect.left + size;
             rect.bottom = rect.top + size;
             widget = label;
@@ -126,19 +229,157 @@ void CDialog::CreateItems(QWidget* window) {
             const bool isDefault = item.kind == DialogItemKind::defPushButton || (item.style & BS_DEFPUSHBUTTON);
             button->setDefault(isDefault);
             if (isDefault) button->setFocus();
-            const int id = static_cast<int>(item.id);
             QObject::connect(button, &QPushButton::clicked, window, [this, id] {
                 if (id == IDOK) OnOK();
                 else if (id == IDCANCEL) OnCancel();
+                else OnCommand(id);
             });
             widget = button;
             break;
         }
+        case DialogItemKind::autoCheckBox: {
+            auto* box = new QCheckBox(text, window);
+            QObject::connect(box, &QCheckBox::clicked, window, [this, id] { OnCommand(id); });
+            widget = box;
+            break;
+        }
         case DialogItemKind::editText: widget = new QLineEdit(text, window); break;
+        case DialogItemKind::control:
+            if (const HRESULT hr = CreateControlItem(window, item, rect); FAILED(hr)) {
+                m_hrControlCreate = hr;
+                return;
+            }
+            continue;
         }
         widget->setObjectName(QString::number(item.id));
         widget->setGeometry(ToQRect(rect));
     }
+}
+
+HRESULT CDialog::CreateControlItem(QWidget* window, const DialogItemTemplate& item, const RECT& rect) {
+    if (!ControlContainerEnabled() || !item.control) return E_NOTIMPL;
+    auto site = std::make_unique<ControlSite>();
+    site->id = item.id;
+    HRESULT hr = CoCreateInstance(item.control->clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                  reinterpret_cast<void**>(&site->unknown));
+    if (FAILED(hr)) return hr;
+
+    // The saved state the template carries, as a property bag.
+    IPersistPropertyBag* persist = nullptr;
+    if (SUCCEEDED(site->unknown->QueryInterface(IID_IPersistPropertyBag, reinterpret_cast<void**>(&persist)))) {
+        auto* bag = new CMemoryPropertyBag;
+        for (const DialogControlProperty& p : item.control->state) {
+            COleVariant value(p.value);
+            const std::u16string name = OleStringFromUtf8(p.name);
+            bag->Write(name.c_str(), &value);
+        }
+        hr = item.control->state.empty() ? persist->InitNew() : persist->Load(bag, nullptr);
+        bag->Release();
+        persist->Release();
+        if (FAILED(hr)) return hr;
+    }
+
+    IOleObject* ole = nullptr;
+    hr = site->unknown->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole));
+    if (FAILED(hr)) return hr;
+    hr = ole->DoVerb(OLEIVERB_INPLACEACTIVATE, window, &rect);
+    ole->Release();
+    if (FAILED(hr)) return hr;
+    IOleWindow* oleWindow = nullptr;
+    HWND hwnd = nullptr;
+    hr = site->unknown->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(&oleWindow));
+    if (SUCCEEDED(hr)) {
+        hr = oleWindow->GetWindow(&hwnd);
+        oleWindow->Release();
+    }
+    if (FAILED(hr) || !hwnd) return FAILED(hr) ? hr : E_FAIL;
+    hwnd->setObjectName(QString::number(item.id));
+    hwnd->setFocusPolicy((item.style & WS_TABSTOP) ? Qt::TabFocus : Qt::NoFocus);
+    site->unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&site->dispatch));
+
+    // The rows of the event sink table that name this item.
+    std::vector<SinkEntry> handlers;
+    for (const DialogEventEntry& e : GetEventSinkMap())
+        if (e.id == item.id)
+            handlers.push_back(SinkEntry{e.dispid, e.params, [this, handler = e.handler](VARIANT* args) {
+                                             handler(this, args);
+                                         }});
+    if (!handlers.empty()) {
+        IProvideClassInfo2* info = nullptr;
+        hr = site->unknown->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&info));
+        if (SUCCEEDED(hr)) {
+            hr = info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &site->eventIid);
+            info->Release();
+        }
+        if (FAILED(hr)) return hr;
+        auto* sink = new CEventSink(site->eventIid, std::move(handlers));
+        hr = AdviseSink(site->unknown, site->eventIid, sink, &site->cookie);
+        sink->Release();
+        if (FAILED(hr)) return hr;
+    }
+    m_sites.push_back(std::move(site));
+    return S_OK;
+}
+
+void CDialog::AttachControlDispatch(int nID, CWnd& wnd) const {
+    for (const auto& site : m_sites)
+        if (site->id == static_cast<UINT>(nID)) wnd.SetControlDispatch(site->dispatch);
+}
+
+void CDialog::ReleaseControlSites() {
+    // One at a time, out of the list first: a control may call back while it goes.
+    while (!m_sites.empty()) {
+        std::unique_ptr<ControlSite> site = std::move(m_sites.back());
+        m_sites.pop_back();
+    }
+}
+
+void CDialog::OnDestroy() {
+    m_pFilter.reset();
+    ReleaseControlSites();
+    CWnd::OnDestroy();
+}
+
+BOOL CDialog::OnCommand(UINT nID) {
+    for (const DialogCommandEntry& entry : GetCommandMap())
+        if (entry.id == nID) {
+            entry.handler(this);
+            return TRUE;
+        }
+    return FALSE;
+}
+
+BOOL CDialog::PreTranslateMessage(MSG* pMsg) {
+    if (!pMsg) return FALSE;
+    if (pMsg->message == WM_KEYDOWN && pMsg->wParam == VK_ESCAPE) {
+        OnCancel();
+        return TRUE;
+    }
+    if (pMsg->message == WM_SYSKEYDOWN && pMsg->wParam == VK_SPACE && GetSafeHwnd()) {
+        const QPoint at = GetSafeHwnd()->mapToGlobal(QPoint(0, 0));
+        ShowSystemMenu(POINT{at.x(), at.y()});
+        return TRUE;
+    }
+    return FALSE;
+}
+
+void CDialog::ShowSystemMenu(POINT screenPos) {
+    CMenu* menu = GetSystemMenu(FALSE);
+    if (!menu || !GetSafeHwnd()) return;
+    QMenu popup(GetSafeHwnd());
+    for (const CMenu::Item& item : menu->GetItems()) {
+        if (item.flags & MF_SEPARATOR) {
+            popup.addSeparator();
+            continue;
+        }
+        QAction* action = popup.addAction(QString::fromStdString(item.text));
+        action->setData(QVariant::fromValue<qulonglong>(item.id));
+        const UINT command = static_cast<UINT>(item.id) & 0xFFF0;
+        if (command == SC_RESTORE) action->setEnabled(IsIconic() || IsZoomed());
+        if (command == SC_MAXIMIZE) action->setEnabled(!IsZoomed());
+    }
+    if (QAction* chosen = popup.exec(QPoint(screenPos.x, screenPos.y)))
+        OnSysCommand(static_cast<UINT>(chosen->data().toULongLong()), MAKELPARAM(screenPos.x, screenPos.y));
 }
 
 void CDialog::GetDlgItem(int nID, HWND* phWnd) const {
@@ -146,6 +387,30 @@ void CDialog::GetDlgItem(int nID, HWND* phWnd) const {
     *phWnd = nullptr;
     if (QWidget* window = GetSafeHwnd())
         *phWnd = window->findChild<QWidget*>(QString::number(nID), Qt::FindDirectChildrenOnly);
+}
+
+void CDialog::SetDlgItemText(int nID, LPCTSTR lpszString) {
+    HWND item = nullptr;
+    GetDlgItem(nID, &item);
+    const QString text = QString::fromUtf8(lpszString ? lpszString : "");
+    // Rewriting the same text would move the caret and cost a repaint: nothing changes.
+    if (auto* edit = qobject_cast<QLineEdit*>(item)) {
+        if (edit->text() != text) edit->setText(text);
+    } else if (auto* label = qobject_cast<QLabel*>(item)) {
+        if (label->text() != text) label->setText(text);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(item)) {
+        if (button->text() != text) button->setText(text);
+    }
+}
+
+std::string CDialog::GetDlgItemText(int nID) const {
+    HWND item = nullptr;
+    GetDlgItem(nID, &item);
+    QString text;
+    if (auto* edit = qobject_cast<QLineEdit*>(item)) text = edit->text();
+    else if (auto* label = qobject_cast<QLabel*>(item)) text = label->text();
+    else if (auto* button = qobject_cast<QAbstractButton*>(item)) text = button->text();
+    return text.toStdString();
 }
 
 void CDialog::MapDialogRect(LPRECT lpRect) const {
@@ -159,7 +424,11 @@ void CDialog::EndDialog(int nResult) {
     else ShowWindow(SW_HIDE);
 }
 
-BOOL CDialog::OnInitDialog() { return TRUE; }
+void CDialog::DoDataExchange(CDataExchange*) {}
+BOOL CDialog::OnInitDialog() {
+    UpdateData(FALSE);
+    return TRUE;
+}
 void CDialog::OnOK() { EndDialog(IDOK); }
 void CDialog::OnCancel() { EndDialog(IDCANCEL); }
 void CDialog::OnClose() { OnCancel(); }

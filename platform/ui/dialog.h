@@ -7,39 +7,69 @@
 //
 // DoModal shows the dialog and returns when it ends. Tests never see a modal
 // dialog: a modal hook, when set, receives the dialog instead and answers for it.
+//
+// A dialog class binds its items to code with tables, as data:
+//  - a command table (GetCommandMap): a click on button or check box `id`
+//    runs a member function;
+//  - an event sink table (GetEventSinkMap): event `dispid` of the embedded
+//    control `id` runs a member function with the event's parameters;
+//  - DoDataExchange (ddx.h) moves values between members and items, both
+//    ways, when UpdateData asks.
+// Every key press and mouse button press meant for the dialog or one of its
+// items passes PreTranslateMessage first; a TRUE answer swallows it.
+//
+// An item may be an embedded control, created by class identifier through
+// CoCreateInstance and given its initial saved state from the template. That
+// needs AfxEnableControlContainer first; a control that cannot be created
+// makes the whole dialog fail (DoModal returns -1, GetControlCreateError says
+// why).
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "cwnd.h"
+#include "dispmap.h"
+#include "winuser.h"
 
-using INT_PTR = std::intptr_t;
-
-constexpr int IDOK = 1;
-constexpr int IDCANCEL = 2;
 constexpr UINT IDC_STATIC = 0xFFFF;
 
 // Dialog and item styles beyond the window styles of cwnd.h.
-enum : DWORD {
-    DS_SETFONT = 0x40,
-    DS_MODALFRAME = 0x80,
-    SS_NOPREFIX = 0x80,
-    BS_DEFPUSHBUTTON = 0x1,
-    ES_AUTOHSCROLL = 0x80,
-};
+constexpr DWORD DS_SETFONT = 0x40;
+constexpr DWORD DS_MODALFRAME = 0x80;
+constexpr DWORD SS_NOPREFIX = 0x80;
+constexpr DWORD BS_DEFPUSHBUTTON = 0x1;
+constexpr DWORD BS_AUTOCHECKBOX = 0x3;
+constexpr DWORD ES_AUTOHSCROLL = 0x80;
+constexpr DWORD WS_BORDER = 0x00800000;
 
 // The kind of an item, as a resource script names it.
-enum class DialogItemKind : BYTE { ltext, icon, pushButton, defPushButton, editText };
+enum class DialogItemKind : BYTE { ltext, icon, pushButton, defPushButton, editText, autoCheckBox, control };
+
+// A property of an embedded control's initial saved state.
+struct DialogControlProperty {
+    const char* name;
+    LONG value;
+};
+// What a control item is made from: its class and its initial saved state
+// (loaded through IPersistPropertyBag; without that interface the control
+// starts new).
+struct DialogControlData {
+    CLSID clsid;
+    std::span<const DialogControlProperty> state;
+};
 
 struct DialogItemTemplate {
     UINT id;
     DialogItemKind kind;
     const char* text;  // label or initial text; for an icon, the icon's resource number
     short x, y, cx, cy;
-    DWORD style = 0;  // beyond what the kind implies
+    DWORD style = 0;                            // beyond what the kind implies
+    const DialogControlData* control = nullptr;  // for DialogItemKind::control
 };
 
 struct DialogTemplate {
@@ -50,7 +80,46 @@ struct DialogTemplate {
     const char* fontName;
     WORD fontSize;  // points
     std::span<const DialogItemTemplate> items = {};
+    DWORD exStyle = 0;
 };
+
+class CDialog;
+class CDataExchange;
+
+// A row of a dialog's command table: a click on item `id` runs the handler.
+struct DialogCommandEntry {
+    UINT id;
+    void (*handler)(CDialog* dialog);
+};
+// A row of a dialog's event sink table: event `dispid` of control item `id`.
+struct DialogEventEntry {
+    UINT id;
+    DISPID dispid;
+    VarTypeList params;
+    HRESULT (*handler)(CDialog* dialog, VARIANT* args);  // args coerced, declaration order
+};
+
+// Rows of those tables from member functions, written inside the dialog's
+// class (where its handlers are accessible):
+//   DialogCommand<&CMyDlg::OnGetImage>(IDC_GETIMAGE)
+//   DialogEvent<&CMyDlg::OnPictureReady, VT_I4>(IDC_ZIVCONTROL, 1)
+template <auto Handler>
+constexpr DialogCommandEntry DialogCommand(UINT id) {
+    using Class = typename dispatch_detail::MemberTraits<decltype(Handler)>::Class;
+    return {id, [](CDialog* dialog) { (static_cast<Class*>(dialog)->*Handler)(); }};
+}
+template <auto Handler, VARTYPE... Params>
+constexpr DialogEventEntry DialogEvent(UINT id, DISPID dispid) {
+    using Traits = dispatch_detail::MemberTraits<decltype(Handler)>;
+    return {id, dispid, MakeVarTypeList<Params...>(), [](CDialog* dialog, VARIANT* args) {
+                auto* self = static_cast<typename Traits::Class*>(dialog);
+                return dispatch_detail::CallConverted<typename Traits::Args, VT_EMPTY, Params...>(
+                    [self](auto&&... a) { (self->*Handler)(std::forward<decltype(a)>(a)...); }, args, nullptr);
+            }};
+}
+
+// Lets dialogs embed controls (items of kind control); off until called.
+void AfxEnableControlContainer();
 
 // The average character width and the height of a dialog's font, in pixels.
 struct DialogBaseUnits {
@@ -68,6 +137,8 @@ class CDialog : public CWnd {
 public:
     explicit CDialog(const DialogTemplate& tmpl, QWidget* pParentWnd = nullptr);
     ~CDialog() override;
+    CDialog(const CDialog&) = delete;
+    CDialog& operator=(const CDialog&) = delete;
 
     // Shows the dialog modally; returns the code it ended with (IDOK,
     // IDCANCEL, EndDialog's argument), or -1 when it cannot be shown (no GUI
@@ -89,8 +160,35 @@ public:
     // Replaces the hook (an empty one: dialogs show again); returns the old one.
     static ModalHook SetModalHook(ModalHook hook);
 
+    // TRUE moves the items' values into the members (a value that does not
+    // convert stops the exchange there and gives FALSE), FALSE the members'
+    // values into the items.
+    BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
+    // The texts of items (an edit field, a label, a button).
+    void SetDlgItemText(int nID, LPCTSTR lpszString);
+    std::string GetDlgItemText(int nID) const;
+    // Why the last creation of the dialog's window failed at an embedded
+    // control: the creation's result (S_OK when none failed).
+    HRESULT GetControlCreateError() const { return m_hrControlCreate; }
+    // The item a mouse press or key press is meant for passes here first
+    // (see winuser.h); TRUE swallows it. The default: Escape cancels the
+    // dialog and Alt+Space opens its system menu.
+    virtual BOOL PreTranslateMessage(MSG* pMsg);
+    // Shows the system menu at the screen position; a choice calls OnSysCommand.
+    void ShowSystemMenu(POINT screenPos);
+    // Gives `wnd` the automation of embedded control item nID (DDX_Control).
+    void AttachControlDispatch(int nID, CWnd& wnd) const;
+    // A click on an item (buttons other than OK and Cancel, check boxes):
+    // looks the item up in the command table. TRUE when a handler ran.
+    BOOL OnCommand(UINT nID);
+
 protected:
-    virtual BOOL OnInitDialog();  // the items exist
+    // The members each item is exchanged with, in the order of exchange.
+    virtual void DoDataExchange(CDataExchange* pDX);
+    virtual std::span<const DialogCommandEntry> GetCommandMap() const { return {}; }
+    virtual std::span<const DialogEventEntry> GetEventSinkMap() const { return {}; }
+    virtual BOOL OnInitDialog();  // the items exist; the default writes the members into them
+    void OnDestroy() override;     // a derived dialog calls it last
     virtual void OnOK();          // the OK button: EndDialog(IDOK)
     virtual void OnCancel();      // Cancel, or the close button: EndDialog(IDCANCEL)
     void OnClose() override;
@@ -102,8 +200,15 @@ protected:
     QWidget* GetParentWidget() const { return m_pParentWnd; }
 
 private:
+    struct ControlSite;
+    class MessageFilter;
     BOOL CreateDialogWindow(QWidget* parent, DWORD style);
+    HRESULT CreateControlItem(QWidget* window, const DialogItemTemplate& item, const RECT& rect);
+    void ReleaseControlSites();
 
+    std::vector<std::unique_ptr<ControlSite>> m_sites;
+    std::unique_ptr<MessageFilter> m_pFilter;
+    HRESULT m_hrControlCreate = S_OK;
     DialogTemplate m_template;
     std::string m_strCaption;
     QWidget* m_pParentWnd;

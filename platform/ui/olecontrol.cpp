@@ -44,7 +44,34 @@ void COleControl::InitializeIIDs(const IID* piidPrimary, const IID* piidEvents) 
         m_iidPrimary = *piidPrimary;
         m_bHaveIIDs = true;
     }
-    if (piidEvents) m_pEventCP = std::make_unique<CConnectionPoint>(GetUnknown(), *piidEvents, GetEventMap());
+    if (piidEvents) {
+        m_iidEvents = *piidEvents;
+        m_pEventCP = std::make_unique<CConnectionPoint>(GetUnknown(), *piidEvents, GetEventMap());
+    }
+}
+
+HRESULT COleControl::GetWindow(HWND* phwnd) {
+    if (!phwnd) return E_POINTER;
+    *phwnd = GetSafeHwnd();
+    return *phwnd ? S_OK : E_FAIL;
+}
+
+HRESULT COleControl::GetClassInfo(ITypeInfo** ppTI) {
+    if (!ppTI) return E_POINTER;
+    *ppTI = nullptr;
+    CLSID clsid{};
+    if (FAILED(GetClassID(&clsid))) return E_NOTIMPL;
+    ITypeLib* lib = TypeLib();
+    return lib ? lib->GetTypeInfoOfGuid(clsid, ppTI) : E_NOTIMPL;
+}
+
+HRESULT COleControl::GetGUID(DWORD dwGuidKind, GUID* pGUID) {
+    if (!pGUID) return E_POINTER;
+    *pGUID = GUID{};
+    if (dwGuidKind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) return E_INVALIDARG;
+    if (!m_pEventCP) return E_NOTIMPL;
+    *pGUID = m_iidEvents;
+    return S_OK;
 }
 
 void* COleControl::QueryExtraInterface(REFIID riid) {

@@ -42,7 +42,8 @@ protected:                  \
 
 class COleControl
     : public CWnd,
-      public CComObjectImpl<IDispatch, IConnectionPointContainer, IPersistStreamInit, IPersistPropertyBag, IOleObject> {
+      public CComObjectImpl<IDispatch, IConnectionPointContainer, IPersistStreamInit, IPersistPropertyBag, IOleObject,
+                            IOleWindow, IProvideClassInfo2> {
 public:
     // The flags a control reports from GetControlFlags.
     enum ControlFlags : DWORD {
@@ -86,6 +87,12 @@ public:
     HRESULT SetExtent(DWORD dwDrawAspect, SIZEL* psizel) override;
     HRESULT GetExtent(DWORD dwDrawAspect, SIZEL* psizel) override;
     HRESULT GetMiscStatus(DWORD dwAspect, DWORD* pdwStatus) override;
+    // IOleWindow: the control's window once a verb made it (E_FAIL before).
+    HRESULT GetWindow(HWND* phwnd) override;
+    // IProvideClassInfo2: the class's entry of the type library, and the
+    // event interface.
+    HRESULT GetClassInfo(ITypeInfo** ppTI) override;
+    HRESULT GetGUID(DWORD dwGuidKind, GUID* pGUID) override;
 
     // The container's request for the control's window, as a child of `parent`
     // at `rcPos` (parent coordinates).
@@ -160,6 +167,7 @@ private:
     void ApplyExtentToWindow();
 
     IID m_iidPrimary{};
+    IID m_iidEvents{};
     bool m_bHaveIIDs = false;
     std::unique_ptr<CConnectionPoint> m_pEventCP;
     ITypeLib* m_pTypeLib = nullptr;

@@ -88,4 +88,31 @@ using LPPROPERTYPAGE = IPropertyPage*;
 ZIV_DECLARE_IID(IPropertyPage, IID_IPropertyPage)
 ZIV_INTERFACE_BASE(IPropertyPage, IUnknown)
 
+constexpr IID IID_IOleWindow = MakeGuid("{00000114-0000-0000-C000-000000000046}");
+constexpr IID IID_IProvideClassInfo = MakeGuid("{B196B283-BAB4-101A-B69C-00AA00341D07}");
+constexpr IID IID_IProvideClassInfo2 = MakeGuid("{A6BC3AC0-DBAA-11CE-9DE3-00AA004BB851}");
+
+// The window an active object shows itself in; a container finds an embedded
+// control's window through it.
+struct IOleWindow : IUnknown {
+    virtual HRESULT GetWindow(HWND* phwnd) = 0;
+};
+ZIV_DECLARE_IID(IOleWindow, IID_IOleWindow)
+ZIV_INTERFACE_BASE(IOleWindow, IUnknown)
+
+// What an object tells of its class: its type information and, for a
+// container that wants its events, the identifier of its default event
+// interface.
+constexpr DWORD GUIDKIND_DEFAULT_SOURCE_DISP_IID = 1;
+struct IProvideClassInfo : IUnknown {
+    virtual HRESULT GetClassInfo(ITypeInfo** ppTI) = 0;
+};
+struct IProvideClassInfo2 : IProvideClassInfo {
+    virtual HRESULT GetGUID(DWORD dwGuidKind, GUID* pGUID) = 0;
+};
+ZIV_DECLARE_IID(IProvideClassInfo, IID_IProvideClassInfo)
+ZIV_DECLARE_IID(IProvideClassInfo2, IID_IProvideClassInfo2)
+ZIV_INTERFACE_BASE(IProvideClassInfo, IUnknown)
+ZIV_INTERFACE_BASE(IProvideClassInfo2, IProvideClassInfo)
+
 constexpr HRESULT OLEOBJ_S_INVALIDVERB = 0x00040180;
