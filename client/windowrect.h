@@ -1,0 +1,27 @@
+// Window rectangles kept between runs: 16-byte REG_BINARY values (left, top,
+// right, bottom, each a signed 32-bit little-endian integer, screen
+// coordinates) under HKEY_CURRENT_USER\Software\Quorvel\zivCClient.
+#pragma once
+
+#include "cwnd.h"
+
+inline constexpr const char* kClientKey = "Software\\Quorvel\\zivCClient";
+
+// Writes the window's rectangle as value `name`. FALSE for an empty name,
+// when the key cannot be opened for writing (it is not created here) or the
+// write fails. A minimized or maximized top-level window stores the
+// rectangle it has when restored.
+BOOL SaveWindowRect(const CWnd* pWnd, LPCTSTR name);
+// Moves the window to the rectangle stored as `name` (with repainting) and
+// returns TRUE, only when the value is REG_BINARY and exactly 16 bytes; with
+// bChild the rectangle is taken into the client coordinates of the window's
+// parent. A top-level window whose stored rectangle lies wholly off every
+// screen today is put on the nearest screen instead. FALSE otherwise, the
+// window left alone.
+BOOL RestoreWindowRect(CWnd* pWnd, LPCTSTR name, BOOL bChild);
+
+// A stored rectangle's bytes, and back.
+void PackRect(const RECT& rect, BYTE out[16]);
+RECT UnpackRect(const BYTE in[16]);
+// The rectangle moved (not resized, as far as it fits) into the work area.
+RECT PlaceInside(const RECT& rect, const RECT& work);

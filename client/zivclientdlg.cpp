@@ -1,0 +1,211 @@
+// The main dialog's handlers.
+#include "zivclientdlg.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "ddx.h"
+#include "filedlg.h"
+#include "windowrect.h"
+#include "winreg.h"
+#include "zivclientres.h"
+
+DWORD g_tRequestSent = 0;
+DWORD g_tImageStarted = 0;
+
+namespace {
+// What status line 2 says about a failed exchange; other statuses say nothing.
+constexpr struct {
+    LONG status;
+    const char* text;
+} kFailureTexts[] = {
+    {1, "Connection with server lost."},
+    {2, "No server to connect to."},
+    {4, "Send ERROR!"},
+};
+
+std::string TimingText(const char* format, DWORD now, DWORD then) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, static_cast<long>(static_cast<LONG>(now - then)));
+    return text;
+}
+}  // namespace
+
+std::string ReceivedText(DWORD now, DWORD requestSent) {
+    return TimingText("Last image received for %ld ms", now, requestSent);
+}
+
+std::string RenderedText(DWORD now, DWORD imageStarted) {
+    return TimingText("Last image rendered for %ld ms.", now, imageStarted);
+}
+
+FittedWindows FitToImage(const CRect& dialog, const CRect& control, LONG w, LONG h, const CRect* minimum) {
+    FittedWindows fitted{dialog, CRect(control.left, control.top, control.left + w, control.top + h)};
+    CRect& d = fitted.dialog;
+    d.right += fitted.control.right - control.right;
+    d.bottom += fitted.control.bottom - control.bottom;
+    if (minimum) {
+        if (d.Height() < minimum->Height()) d.bottom = d.top + minimum->Height();
+        if (d.Width() < minimum->Width()) d.right = d.left + minimum->Width();
+    }
+    return fitted;
+}
+
+CZivClientDlg::CZivClientDlg(QWidget* pParent)
+    : CDialog(kClientDialog, pParent), m_hIcon(AfxLoadIcon(IDR_MAINFRAME)) {}
+
+CZivClientDlg::~CZivClientDlg() { DestroyWindow(); }
+
+void CZivClientDlg::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_SAVEIMAGE, m_btnSaveImage);
+    DDX_Control(pDX, IDC_ZIVCONTROL, m_ziv);
+    DDX_Text(pDX, IDC_X, m_nX);
+    DDX_Text(pDX, IDC_Y, m_nY);
+    DDX_Text(pDX, IDC_DX, m_nDX);
+    DDX_Text(pDX, IDC_DY, m_nDY);
+    DDX_Text(pDX, IDC_INCX, m_nIncX);
+    DDX_Text(pDX, IDC_INCY, m_nIncY);
+    DDX_Control(pDX, IDC_GETIMAGE, m_btnGetImage);
+    DDX_Control(pDX, IDC_ABORT, m_btnAbort);
+    DDX_Check(pDX, IDC_LIVEMODE, m_bLiveMode);
+    DDX_Text(pDX, IDC_SERVERIP, m_strServerIP);
+    DDX_Text(pDX, IDC_SERVERPORT, m_nServerPort);
+    DDX_Text(pDX, IDC_STATUS1, m_strStatus1);
+    DDX_Text(pDX, IDC_STATUS2, m_strStatus2);
+}
+
+std::span<const DialogCommandEntry> CZivClientDlg::GetCommandMap() const {
+    static constexpr DialogCommandEntry kCommands[] = {
+        DialogCommand<&CZivClientDlg::OnGetImage>(IDC_GETIMAGE),
+        DialogCommand<&CZivClientDlg::OnAbort>(IDC_ABORT),
+        DialogCommand<&CZivClientDlg::OnSaveImage>(IDC_SAVEIMAGE),
+        DialogCommand<&CZivClientDlg::OnLiveMode>(IDC_LIVEMODE),
+    };
+    return kCommands;
+}
+
+std::span<const DialogEventEntry> CZivClientDlg::GetEventSinkMap() const {
+    static constexpr DialogEventEntry kEvents[] = {
+        DialogEvent<&CZivClientDlg::OnPictureReady, VT_I4>(IDC_ZIVCONTROL, CZivcontrolctrl::kDispidPictureReady),
+    };
+    return kEvents;
+}
+
+BOOL CZivClientDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+
+    if (CMenu* pSysMenu = GetSystemMenu(FALSE)) {
+        const char* about = LoadClientString(IDS_ABOUTBOX);
+        if (*about) {
+            pSysMenu->AppendMenu(MF_SEPARATOR);
+            pSysMenu->AppendMenu(MF_STRING, IDM_ABOUTBOX, about);
+        }
+    }
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+
+    if (!RestoreWindowRect(this, "dialog", FALSE)) {
+        // First start (or no usable rectangle): the template's size becomes the minimum.
+        HKEY key = nullptr;
+        if (RegCreateKeyEx(HKEY_CURRENT_USER, kClientKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
+            ERROR_SUCCESS)
+            RegCloseKey(key);
+        SaveWindowRect(this, "inidialog");
+    }
+    HKEY key = nullptr;
+    if (RegOpenKeyEx(HKEY_CURRENT_USER, kClientKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        BYTE bytes[16];
+        DWORD type = 0, size = sizeof bytes;
+        m_bHaveInitial = RegQueryValueEx(key, "inidialog", nullptr, &type, bytes, &size) == ERROR_SUCCESS &&
+                         type == REG_BINARY && size == sizeof bytes;
+        if (m_bHaveInitial) m_rcInitial = UnpackRect(bytes);
+        RegCloseKey(key);
+    }
+    RestoreWindowRect(&m_ziv, "ziv", TRUE);
+    UpdateData(FALSE);
+    return TRUE;
+}
+
+void CZivClientDlg::OnSysCommand(UINT nID, LPARAM lParam) {
+    if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg about;
+        about.DoModal();
+    } else {
+        CDialog::OnSysCommand(nID, lParam);
+    }
+}
+
+void CZivClientDlg::OnDestroy() {
+    SaveWindowRect(&m_ziv, "ziv");
+    SaveWindowRect(this, "dialog");
+    CDialog::OnDestroy();
+}
+
+BOOL CZivClientDlg::PreTranslateMessage(MSG* pMsg) {
+    // The image takes no clicks: a left press on the control never reaches it.
+    if (pMsg->message == WM_LBUTTONDOWN && pMsg->hwnd && pMsg->hwnd == m_ziv.GetSafeHwnd()) return TRUE;
+    return CDialog::PreTranslateMessage(pMsg);
+}
+
+void CZivClientDlg::OnGetImage() {
+    UpdateData(TRUE);
+    m_ziv.SetPort(m_nServerPort);
+    m_ziv.SetServer(m_strServerIP);
+    if (m_nX < 0 || m_nY < 0 || m_nDX < 0 || m_nDY < 0 || m_nIncX <= 0 || m_nIncY <= 0) {
+        AfxMessageBox("Invalid value!", MB_OK);
+        return;
+    }
+    m_strStatus1 = "Request for new image selected.";
+    UpdateData(FALSE);
+    m_ziv.SetLive(m_bLiveMode);
+    m_ziv.RequestImage(m_nX, m_nY, m_nDX, m_nDY, m_nIncX, m_nIncY);
+}
+
+void CZivClientDlg::OnAbort() { m_ziv.Abort(); }
+
+void CZivClientDlg::OnSaveImage() {
+    CFileDialog dialog(FALSE, "bmp", nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
+                       "Bitmap files(*.bmp)|*.bmp|All files(*.*)|*.*||", this);
+    if (dialog.DoModal() == IDOK) m_ziv.SaveToBmp(dialog.GetPathName());
+}
+
+void CZivClientDlg::OnLiveMode() {
+    UpdateData(TRUE);
+    m_ziv.SetLive(m_bLiveMode);
+    m_btnSaveImage.EnableWindow(m_bLiveMode ? FALSE : TRUE);
+}
+
+void CZivClientDlg::OnPictureReady(LONG status) {
+    switch (status) {
+    case 9: g_tRequestSent = GetTickCount(); break;
+    case 8: g_tImageStarted = GetTickCount(); break;
+    case 0: {
+        const DWORD now = GetTickCount();
+        m_strStatus2 = ReceivedText(now, g_tRequestSent);
+        m_strStatus1 = RenderedText(now, g_tImageStarted);
+        FitToImage();
+        break;
+    }
+    default:
+        for (const auto& failure : kFailureTexts)
+            if (failure.status == status) m_strStatus2 = failure.text;
+        break;
+    }
+    UpdateData(FALSE);
+}
+
+void CZivClientDlg::FitToImage() {
+    LONG x = 0, y = 0, w = 0, h = 0;
+    m_ziv.GetImgAttrib(&x, &y, &w, &h);
+    CRect dialog, control;
+    GetWindowRect(&dialog);
+    m_ziv.GetWindowRect(&control);
+    ScreenToClient(&control);
+    const FittedWindows fitted = ::FitToImage(dialog, control, w, h, m_bHaveInitial ? &m_rcInitial : nullptr);
+    // A top-level window's rectangle is in screen coordinates, which is what it moves in.
+    MoveWindow(&fitted.dialog, TRUE);
+    m_ziv.SetPosition(fitted.control.left, fitted.control.top, w, h);
+}
+
+CAboutDlg::CAboutDlg() : CDialog(kAboutDialog) {}
