@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include "dispdriver.h"
+#include "framepacer.h"
 #include "iconimpl.h"
 
 #include <algorithm>
@@ -28,8 +29,18 @@ public:
     void Disown() { m_owner = nullptr; }
     void RequestErase() { m_erasePending = true; }
 
+    // Repaints at the screen's pace: a window invalidated again within one
+    // frame of its last paint is repainted once, at the next frame, however
+    // often it was invalidated in between (a live image stream invalidates
+    // far more often than a screen shows).
+    void ScheduleUpdate(const QRect& rect) {
+        m_pending = m_pending.united(rect);
+        m_pacer.Request();
+    }
+
 protected:
     void paintEvent(QPaintEvent* event) override {
+        m_pacer.Done();
         if (!m_owner) return;
         QPainter painter(this);
         CDC dc(&painter);
@@ -54,7 +65,14 @@ protected:
     void resizeEvent(QResizeEvent*) override { m_ncPending = true; }
 
 private:
+    void FlushUpdate() {
+        const QRect r = std::exchange(m_pending, QRect());
+        if (!r.isEmpty()) update(r);
+    }
+
     CWnd* m_owner;
+    QRect m_pending;
+    FramePacer m_pacer{this, [this] { FlushUpdate(); }};
     bool m_ncPending = true;
     bool m_erasePending = true;
 };
@@ -166,7 +184,9 @@ void CWnd::ClientToScreen(LPPOINT lpPoint) const {
 
 void CWnd::MoveWindow(int x, int y, int nWidth, int nHeight, BOOL bRepaint) {
     if (!m_pWidget) return;
-    m_pWidget->setGeometry(x, y, std::max(0, nWidth), std::max(0, nHeight));
+    const QRect wanted(x, y, std::max(0, nWidth), std::max(0, nHeight));
+    if (m_pWidget->geometry() == wanted) return;  // nothing moves: nothing to repaint
+    m_pWidget->setGeometry(wanted);
     if (bRepaint) m_pWidget->update();
 }
 
@@ -266,9 +286,15 @@ int CWnd::ReleaseDC(CDC* dc) { return dc == &m_dc ? 1 : 0; }
 
 BOOL CWnd::InvalidateRect(LPCRECT rect, BOOL erase) {
     if (!m_pWidget) return FALSE;
-    if (erase) static_cast<CWndWidget*>(m_pWidget)->RequestErase();
-    if (rect) m_pWidget->update(rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top);
-    else m_pWidget->update();
+    auto* widget = dynamic_cast<CWndWidget*>(m_pWidget);
+    const QRect area =
+        rect ? QRect(rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top) : m_pWidget->rect();
+    if (!widget) {  // an attached widget of someone else's: Qt's own pace
+        m_pWidget->update(area);
+        return TRUE;
+    }
+    if (erase) widget->RequestErase();
+    widget->ScheduleUpdate(area);
     return TRUE;
 }
 

@@ -18,7 +18,9 @@
 //  - WM_DESTROY     -> OnDestroy runs when the widget is being destroyed, whether
 //                      through DestroyWindow or because its parent deleted it;
 //                      the widget is still valid then.
-//  - InvalidateRect -> QWidget::update (a repaint is scheduled, coalesced).
+//  - InvalidateRect -> QWidget::update (a repaint is scheduled, coalesced), at
+//                      the screen's pace: within one frame of the last paint
+//                      the repaint waits for the next frame.
 //  - SetWindowPos   -> QWidget::setGeometry/move/resize; without SWP_NOZORDER
 //                      the widget is raised to the top of its siblings.
 //  - GetDC          -> a device context describing the window's surface. Qt

@@ -17,12 +17,14 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QStyle>
+#include <QPointer>
 #include <QWidget>
 
 #include <utility>
 
 #include "ddx.h"
 #include "eventsink.h"
+#include "framepacer.h"
 #include "iconimpl.h"
 #include "objbase.h"
 #include "oleidl.h"
@@ -71,6 +73,39 @@ WPARAM VirtualKey(int key) {
 void AfxEnableControlContainer() { ControlContainerEnabled() = true; }
 
 class CDialog::ModalLoop : public QEventLoop {};
+
+// New texts of the dialog's labels, shown at the screen's pace: a status line
+// rewritten for every image of a live stream is drawn once per frame, with
+// the latest text. Reading a label's text gives the latest one at once.
+class CDialog::LabelTexts {
+public:
+    explicit LabelTexts(QWidget* window) : m_pacer(window, [this] { Flush(); }) {}
+
+    void Set(QLabel* label, const QString& text) {
+        for (auto& [pendingLabel, pendingText] : m_pending)
+            if (pendingLabel == label) {
+                pendingText = text;
+                return;
+            }
+        if (label->text() == text) return;
+        m_pending.emplace_back(label, text);
+        m_pacer.Request();
+    }
+    const QString* Find(const QLabel* label) const {
+        for (const auto& [pendingLabel, pendingText] : m_pending)
+            if (pendingLabel == label) return &pendingText;
+        return nullptr;
+    }
+
+private:
+    void Flush() {
+        for (auto& [label, text] : std::exchange(m_pending, {}))
+            if (label && label->text() != text) label->setText(text);
+    }
+
+    std::vector<std::pair<QPointer<QLabel>, QString>> m_pending;
+    FramePacer m_pacer;
+};
 
 // An embedded control item: the control, its automation and its event sink.
 struct CDialog::ControlSite {
@@ -182,6 +217,7 @@ BOOL CDialog::CreateDialogWindow(QWidget* parent, DWORD style) {
     RECT rect{m_template.x, m_template.y, m_template.x + m_template.cx, m_template.y + m_template.cy};
     MapDialogRect(&rect);
     m_hrControlCreate = S_OK;
+    m_itemWindows.clear();
     if (!CWnd::Create(parent, rect, style & ~WS_VISIBLE)) return FALSE;
     QWidget* window = GetSafeHwnd();
     window->setFont(TemplateFont(m_template));
@@ -192,7 +228,15 @@ BOOL CDialog::CreateDialogWindow(QWidget* parent, DWORD style) {
         return FALSE;
     }
     if (style & WS_POPUP) m_pFilter = std::make_unique<MessageFilter>(this);
-    OnInitDialog();
+    m_pLabelTexts = std::make_unique<LabelTexts>(window);
+    if (OnInitDialog() && GetSafeHwnd()) {
+        // The focus starts on the first item the Tab key reaches, as in any dialog.
+        for (QObject* child : window->children())
+            if (auto* w = qobject_cast<QWidget*>(child); w && (w->focusPolicy() & Qt::TabFocus)) {
+                w->setFocus(Qt::OtherFocusReason);
+                break;
+            }
+    }
     if (((style & WS_VISIBLE) || (style & WS_CHILD)) && GetSafeHwnd()) window->show();
     return GetSafeHwnd() ? TRUE : FALSE;
 }
@@ -253,6 +297,7 @@ void CDialog::CreateItems(QWidget* window) {
         }
         widget->setObjectName(QString::number(item.id));
         widget->setGeometry(ToQRect(rect));
+        m_itemWindows.emplace_back(item.id, widget);
     }
 }
 
@@ -294,6 +339,7 @@ HRESULT CDialog::CreateControlItem(QWidget* window, const DialogItemTemplate& it
     }
     if (FAILED(hr) || !hwnd) return FAILED(hr) ? hr : E_FAIL;
     hwnd->setObjectName(QString::number(item.id));
+    m_itemWindows.emplace_back(item.id, hwnd);
     hwnd->setFocusPolicy((item.style & WS_TABSTOP) ? Qt::TabFocus : Qt::NoFocus);
     site->unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&site->dispatch));
 
@@ -336,6 +382,8 @@ void CDialog::ReleaseControlSites() {
 
 void CDialog::OnDestroy() {
     m_pFilter.reset();
+    m_pLabelTexts.reset();
+    m_itemWindows.clear();
     ReleaseControlSites();
     CWnd::OnDestroy();
 }
@@ -385,8 +433,14 @@ void CDialog::ShowSystemMenu(POINT screenPos) {
 void CDialog::GetDlgItem(int nID, HWND* phWnd) const {
     if (!phWnd) return;
     *phWnd = nullptr;
-    if (QWidget* window = GetSafeHwnd())
-        *phWnd = window->findChild<QWidget*>(QString::number(nID), Qt::FindDirectChildrenOnly);
+    if (!GetSafeHwnd()) return;
+    // The items made from the template first (looked up on every exchange), then any other child.
+    for (const auto& [id, window] : m_itemWindows)
+        if (id == UINT(nID) && window) {
+            *phWnd = window;
+            return;
+        }
+    *phWnd = GetSafeHwnd()->findChild<QWidget*>(QString::number(nID), Qt::FindDirectChildrenOnly);
 }
 
 void CDialog::SetDlgItemText(int nID, LPCTSTR lpszString) {
@@ -397,7 +451,8 @@ void CDialog::SetDlgItemText(int nID, LPCTSTR lpszString) {
     if (auto* edit = qobject_cast<QLineEdit*>(item)) {
         if (edit->text() != text) edit->setText(text);
     } else if (auto* label = qobject_cast<QLabel*>(item)) {
-        if (label->text() != text) label->setText(text);
+        if (m_pLabelTexts) m_pLabelTexts->Set(label, text);
+        else if (label->text() != text) label->setText(text);
     } else if (auto* button = qobject_cast<QAbstractButton*>(item)) {
         if (button->text() != text) button->setText(text);
     }
@@ -408,7 +463,10 @@ std::string CDialog::GetDlgItemText(int nID) const {
     GetDlgItem(nID, &item);
     QString text;
     if (auto* edit = qobject_cast<QLineEdit*>(item)) text = edit->text();
-    else if (auto* label = qobject_cast<QLabel*>(item)) text = label->text();
+    else if (auto* label = qobject_cast<QLabel*>(item)) {
+        const QString* pending = m_pLabelTexts ? m_pLabelTexts->Find(label) : nullptr;
+        text = pending ? *pending : label->text();
+    }
     else if (auto* button = qobject_cast<QAbstractButton*>(item)) text = button->text();
     return text.toStdString();
 }

@@ -164,7 +164,8 @@ public:
     // convert stops the exchange there and gives FALSE), FALSE the members'
     // values into the items.
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
-    // The texts of items (an edit field, a label, a button).
+    // The texts of items (an edit field, a label, a button). A label shows a
+    // new text at the screen's pace; reading it gives the new text at once.
     void SetDlgItemText(int nID, LPCTSTR lpszString);
     std::string GetDlgItemText(int nID) const;
     // Why the last creation of the dialog's window failed at an embedded
@@ -187,7 +188,9 @@ protected:
     virtual void DoDataExchange(CDataExchange* pDX);
     virtual std::span<const DialogCommandEntry> GetCommandMap() const { return {}; }
     virtual std::span<const DialogEventEntry> GetEventSinkMap() const { return {}; }
-    virtual BOOL OnInitDialog();  // the items exist; the default writes the members into them
+    // The items exist; the default writes the members into them. TRUE puts
+    // the focus on the first item the Tab key reaches.
+    virtual BOOL OnInitDialog();
     void OnDestroy() override;     // a derived dialog calls it last
     virtual void OnOK();          // the OK button: EndDialog(IDOK)
     virtual void OnCancel();      // Cancel, or the close button: EndDialog(IDCANCEL)
@@ -202,12 +205,15 @@ protected:
 private:
     struct ControlSite;
     class MessageFilter;
+    class LabelTexts;
     BOOL CreateDialogWindow(QWidget* parent, DWORD style);
     HRESULT CreateControlItem(QWidget* window, const DialogItemTemplate& item, const RECT& rect);
     void ReleaseControlSites();
 
     std::vector<std::unique_ptr<ControlSite>> m_sites;
+    std::vector<std::pair<UINT, QWidget*>> m_itemWindows;  // the template's items, by id (children of the window)
     std::unique_ptr<MessageFilter> m_pFilter;
+    std::unique_ptr<LabelTexts> m_pLabelTexts;
     HRESULT m_hrControlCreate = S_OK;
     DialogTemplate m_template;
     std::string m_strCaption;

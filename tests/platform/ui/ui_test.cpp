@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "ddx.h"
+#include "filedlg.h"
 #include "function_sink.h"
 #include "olecontrol.h"
 #include "proppage.h"
@@ -287,6 +289,47 @@ TEST(PropertyFrame, OneTabPerPageTitledByTheFirst) {
     ASSERT_EQ(inside.size(), 1);
     EXPECT_EQ(inside[0]->size(), QSize(info.size.cx, info.size.cy));
     EXPECT_TRUE(inside[0]->findChildren<QWidget*>().isEmpty());
+}
+
+TEST(Wnd, InvalidatedManyTimesWithinAFramePaintsOnce) {
+    Window w;
+    Probe p;
+    ASSERT_TRUE(p.CreateControlWindow(w.parent.get(), CRect(0, 0, 40, 30)));
+    WaitForDraw(p);
+    p.log.clear();
+    for (int i = 0; i < 50; ++i) p.InvalidateRect(nullptr, FALSE);
+    QTest::qWait(100);
+    EXPECT_EQ(p.log, std::vector<std::string>{"draw"}) << "one repaint at the next frame";
+}
+
+TEST(DataExchange, IntegersAsAFieldHoldsThem) {
+    const struct {
+        const char* text;
+        bool ok;
+        int value;
+    } cases[] = {
+        {"0", true, 0},          {"-1", true, -1},   {" +12\t", true, 12},          {"2147483647", true, 2147483647},
+        {"-2147483648", true, INT32_MIN},            {"", false, 0},               {"-", false, 0},
+        {"12a", false, 0},       {"1 2", false, 0},  {"2147483648", false, 0},     {"0x10", false, 0},
+        {"99999999999999999999", false, 0},
+    };
+    for (const auto& c : cases) {
+        int value = 0;
+        EXPECT_EQ(ParseDialogInteger(c.text, &value), c.ok) << '"' << c.text << '"';
+        EXPECT_EQ(value, c.value) << c.text;
+    }
+}
+
+TEST(FileDialog, FiltersInTheFormOfQtsDialog) {
+    const struct {
+        const char* filter;
+        const char* qt;
+    } cases[] = {
+        {"Bitmap files(*.bmp)|*.bmp|All files(*.*)|*.*||", "Bitmap files (*.bmp);;All files (*)"},
+        {"Logs|*.txt; *.log||", "Logs (*.txt *.log)"},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(QtNameFilters(c.filter), c.qt) << c.filter;
 }
 
 }  // namespace
