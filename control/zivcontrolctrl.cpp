@@ -482,16 +482,17 @@ void CZiVControlCtrl::ConvertToDisplay(CDC* pDC, const RowLayout& layout, LONG r
     m_bmi.bmiHeader.biWidth = LONG(layout.width);
     m_bmi.bmiHeader.biHeight = -LONG(layout.rows);
     m_bDisplayPending = false;
-    if (!DisplayWanted()) {
-        m_bDisplayPending = true;  // converted when first drawn
-    } else if (rowsAhead >= 0 && m_pBackBitmap && m_pBackBitmap->Width() == layout.width &&
-               m_pBackBitmap->Height() == layout.rows) {
+    if (DisplayWanted() && rowsAhead >= 0 && m_pBackBitmap && m_pBackBitmap->Width() == layout.width &&
+        m_pBackBitmap->Height() == layout.rows) {
         // The first rowsAhead rows are in the back bitmap already.
         SetDIBits(pDC, m_pBackBitmap.get(), UINT(rowsAhead), UINT(layout.rows - rowsAhead),
                   m_pRows.get() + std::size_t(rowsAhead) * std::size_t(layout.stride), &m_bmi, DIB_RGB_COLORS);
         std::swap(m_pBitmap, m_pBackBitmap);
+        m_bDisplayDrawn = false;
     } else {
-        SetDIBits(pDC, m_pBitmap.get(), 0, UINT(layout.rows), m_pRows.get(), &m_bmi, DIB_RGB_COLORS);
+        // Converted when next drawn (or looked at): an image replaced before
+        // that costs nothing.
+        m_bDisplayPending = true;
     }
     m_pMemDC->SelectObject(m_pBitmap.get());
 }
@@ -513,6 +514,7 @@ const CBitmap* CZiVControlCtrl::GetDisplayBitmap() {
 void CZiVControlCtrl::OnDraw(CDC* pdc, const CRect& rcBounds, const CRect& /*rcInvalid*/) {
     m_bDrawn = true;
     ConvertPendingDisplay();
+    m_bDisplayDrawn = true;
     m_bSkipErase = FALSE;
     if (m_pMemDC && m_pBitmap)
         pdc->BitBlt(rcBounds.left, rcBounds.top, rcBounds.Width(), rcBounds.Height(), m_pMemDC.get(), 0, 0, SRCCOPY);

@@ -179,8 +179,14 @@ private:
     // draw after it (or the first look at the bitmap), not at completion, so a
     // container that never draws does not pay for the conversion. Once drawn,
     // the control converts as it does in a window (ahead, while rows arrive).
-    bool DisplayWanted() const { return GetSafeHwnd() != nullptr || m_bDrawn; }
+    // The same holds for an image that follows one not yet drawn when its
+    // header arrives: a window repaints at the screen's pace, far less often
+    // than a live stream delivers, and an image replaced before any draw is
+    // never converted. Completion converts only what was begun ahead; the
+    // rest waits for the draw.
+    bool DisplayWanted() const { return (GetSafeHwnd() != nullptr || m_bDrawn) && m_bDisplayDrawn; }
     bool m_bDisplayPending = false;
     bool m_bDrawn = false;
+    bool m_bDisplayDrawn = true;  // what the bitmap holds has been drawn (or it holds nothing yet)
     BOOL m_bSkipErase = FALSE;
 };
