@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and shows the system at work on its built-in
 # defaults: the image control, registered in a registry folder of the demo's
-# own, fetching images from the bundled simulated camera through zivgrab, then
-# the download tools on inputs this script makes itself.
+# own, showing images of the bundled simulated camera in zivClient (on a
+# desktop; without a display zivgrab fetches them instead), then the download
+# tools on inputs this script makes itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -33,15 +34,28 @@ for _ in $(seq 100); do grep -q '^listening on' camsim.out && break; sleep 0.05;
 head -n 1 camsim.out
 port=$(sed -n '1s/^listening on .*://p' camsim.out)
 
-echo
-echo "== zivgrab: one image through the control (640 x 480 sensor pixels, every second one)"
-"$bin/zivgrab" --port "$port" --window 0,0,640,480,2,2 --out image.bmp --preview
-echo "-- image.bmp: $(stat -c %s image.bmp) bytes"
+if [[ -n ${DISPLAY:-}${WAYLAND_DISPLAY:-} ]]; then
+  echo
+  echo "== zivClient: the desktop client, its Server IP and Server Port filled for camsim"
+  echo "   Press Get Image (or check Live mode first); right-click the dialog for its About box."
+  echo "   Close the window to go on."
+  "$bin/zivClient" --server 127.0.0.1 --port "$port" || echo "-- zivClient ended with status $?"
+  echo
+  echo "== zivgrab: the picture for the download tools below, through the same control"
+  "$bin/zivgrab" --port "$port" --window 0,0,640,480,2,2 --out image.bmp | tail -n 1
+else
+  echo
+  echo "== no display (DISPLAY and WAYLAND_DISPLAY are not set): zivClient cannot open its window,"
+  echo "   so zivgrab fetches the images through the same control instead"
+  echo "== zivgrab: one image through the control (640 x 480 sensor pixels, every second one)"
+  "$bin/zivgrab" --port "$port" --window 0,0,640,480,2,2 --out image.bmp --preview
+  echo "-- image.bmp: $(stat -c %s image.bmp) bytes"
 
-echo
-echo "== zivgrab: 200 live images of the whole 1280 x 1024 sensor, the last one saved as PNG"
-"$bin/zivgrab" --port "$port" --window 0,0,1280,1024,1,1 --live 200 --out live.png
-echo "-- live.png: $(stat -c %s live.png) bytes"
+  echo
+  echo "== zivgrab: 200 live images of the whole 1280 x 1024 sensor, the last one saved as PNG"
+  "$bin/zivgrab" --port "$port" --window 0,0,1280,1024,1,1 --live 200 --out live.png
+  echo "-- live.png: $(stat -c %s live.png) bytes"
+fi
 
 echo
 echo "== picload: the saved picture wrapped into a download file"

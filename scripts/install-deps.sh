@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages this project needs to build, test and benchmark.
 # Runs apt-get only for what is missing; uses sudo when not root.
+#   bash scripts/install-deps.sh              build, test, benchmark
+#   bash scripts/install-deps.sh screenshot   also a virtual X server and the tools
+#                                             that drive and capture it (screenshot.sh)
 set -euo pipefail
 
 packages=(
@@ -17,6 +20,9 @@ packages=(
   # the fuzz preset: clang with the libFuzzer and sanitizer runtimes
   clang libclang-rt-14-dev
 )
+if [[ ${1:-} == screenshot ]]; then
+  packages+=(xvfb xdotool imagemagick)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
