@@ -379,6 +379,8 @@ TEST_F(ClientDialog, SaveImageAndLiveMode) {
     click(IDC_LIVEMODE);
     EXPECT_EQ(control->log, Log{"live=1"});
     EXPECT_FALSE(d.m_btnSaveImage.IsWindowEnabled());
+    click(IDC_SAVEIMAGE);  // a disabled button: no file dialog
+    EXPECT_EQ(asked.size(), 3u);
     click(IDC_GETIMAGE);
     control->fire(9);
     control->fire(8);
