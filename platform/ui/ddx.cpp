@@ -7,8 +7,8 @@
 #include <QWidget>
 
 #include <cctype>
+#include <charconv>
 #include <climits>
-#include <cstdio>
 
 namespace {
 // Thrown by Fail, caught by UpdateData: the exchange stops where it failed.
@@ -54,21 +54,24 @@ bool ParseDialogInteger(const std::string& text, int* value) {
 }
 
 void DDX_Text(CDataExchange* pDX, int nIDC, std::string& value) {
-    if (!pDX->PrepareEditCtrl(nIDC)) return;
-    if (pDX->m_bSaveAndValidate) value = pDX->m_pDlgWnd->GetDlgItemText(nIDC);
-    else pDX->m_pDlgWnd->SetDlgItemText(nIDC, value.c_str());
+    HWND item = pDX->PrepareEditCtrl(nIDC);
+    if (!item) return;
+    if (pDX->m_bSaveAndValidate) value = pDX->m_pDlgWnd->GetItemText(item);
+    else pDX->m_pDlgWnd->SetItemText(item, value.c_str());
 }
 
 void DDX_Text(CDataExchange* pDX, int nIDC, int& value) {
-    if (!pDX->PrepareEditCtrl(nIDC)) return;
+    HWND item = pDX->PrepareEditCtrl(nIDC);
+    if (!item) return;
     if (!pDX->m_bSaveAndValidate) {
+        // Written after every event of a live stream: to_chars, not printf's machinery.
         char text[16];
-        std::snprintf(text, sizeof text, "%d", value);
-        pDX->m_pDlgWnd->SetDlgItemText(nIDC, text);
+        *std::to_chars(text, text + sizeof text - 1, value).ptr = '\0';
+        pDX->m_pDlgWnd->SetItemText(item, text);
         return;
     }
     int parsed = 0;
-    if (!ParseDialogInteger(pDX->m_pDlgWnd->GetDlgItemText(nIDC), &parsed)) {
+    if (!ParseDialogInteger(pDX->m_pDlgWnd->GetItemText(item), &parsed)) {
         AfxMessageBox("Please enter an integer.", MB_OK | MB_ICONWARNING);
         pDX->Fail();
     }

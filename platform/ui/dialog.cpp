@@ -446,6 +446,11 @@ void CDialog::GetDlgItem(int nID, HWND* phWnd) const {
 void CDialog::SetDlgItemText(int nID, LPCTSTR lpszString) {
     HWND item = nullptr;
     GetDlgItem(nID, &item);
+    SetItemText(item, lpszString);
+}
+
+void CDialog::SetItemText(HWND item, LPCTSTR lpszString) {
+    if (!item) return;
     const QString text = QString::fromUtf8(lpszString ? lpszString : "");
     // Rewriting the same text would move the caret and cost a repaint: nothing changes.
     if (auto* edit = qobject_cast<QLineEdit*>(item)) {
@@ -461,13 +466,16 @@ void CDialog::SetDlgItemText(int nID, LPCTSTR lpszString) {
 std::string CDialog::GetDlgItemText(int nID) const {
     HWND item = nullptr;
     GetDlgItem(nID, &item);
+    return GetItemText(item);
+}
+
+std::string CDialog::GetItemText(HWND item) const {
     QString text;
     if (auto* edit = qobject_cast<QLineEdit*>(item)) text = edit->text();
     else if (auto* label = qobject_cast<QLabel*>(item)) {
         const QString* pending = m_pLabelTexts ? m_pLabelTexts->Find(label) : nullptr;
         text = pending ? *pending : label->text();
-    }
-    else if (auto* button = qobject_cast<QAbstractButton*>(item)) text = button->text();
+    } else if (auto* button = qobject_cast<QAbstractButton*>(item)) text = button->text();
     return text.toStdString();
 }
 

@@ -168,6 +168,9 @@ public:
     // new text at the screen's pace; reading it gives the new text at once.
     void SetDlgItemText(int nID, LPCTSTR lpszString);
     std::string GetDlgItemText(int nID) const;
+    // The same for an item's window at hand (data exchange).
+    void SetItemText(HWND item, LPCTSTR lpszString);
+    std::string GetItemText(HWND item) const;
     // Why the last creation of the dialog's window failed at an embedded
     // control: the creation's result (S_OK when none failed).
     HRESULT GetControlCreateError() const { return m_hrControlCreate; }
