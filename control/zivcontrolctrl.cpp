@@ -481,14 +481,16 @@ void CZiVControlCtrl::ConvertToDisplay(CDC* pDC, const RowLayout& layout, LONG r
     m_bmi.bmiHeader.biSizeImage = DWORD(layout.SizeBytes());
     m_bmi.bmiHeader.biWidth = LONG(layout.width);
     m_bmi.bmiHeader.biHeight = -LONG(layout.rows);
+    // Whether the image before this one was drawn before this one was complete.
+    m_nDrawnInTurn = m_bDisplayDrawn ? std::min(m_nDrawnInTurn + 1, 2) : 0;
+    m_bDisplayDrawn = false;
     m_bDisplayPending = false;
-    if (DisplayWanted() && rowsAhead >= 0 && m_pBackBitmap && m_pBackBitmap->Width() == layout.width &&
+    if (rowsAhead >= 0 && m_pBackBitmap && m_pBackBitmap->Width() == layout.width &&
         m_pBackBitmap->Height() == layout.rows) {
-        // The first rowsAhead rows are in the back bitmap already.
+        // Begun ahead: the first rowsAhead rows are in the back bitmap already.
         SetDIBits(pDC, m_pBackBitmap.get(), UINT(rowsAhead), UINT(layout.rows - rowsAhead),
                   m_pRows.get() + std::size_t(rowsAhead) * std::size_t(layout.stride), &m_bmi, DIB_RGB_COLORS);
         std::swap(m_pBitmap, m_pBackBitmap);
-        m_bDisplayDrawn = false;
     } else {
         // Converted when next drawn (or looked at): an image replaced before
         // that costs nothing.

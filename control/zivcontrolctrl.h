@@ -179,14 +179,18 @@ private:
     // draw after it (or the first look at the bitmap), not at completion, so a
     // container that never draws does not pay for the conversion. Once drawn,
     // the control converts as it does in a window (ahead, while rows arrive).
-    // The same holds for an image that follows one not yet drawn when its
-    // header arrives: a window repaints at the screen's pace, far less often
-    // than a live stream delivers, and an image replaced before any draw is
-    // never converted. Completion converts only what was begun ahead; the
-    // rest waits for the draw.
-    bool DisplayWanted() const { return (GetSafeHwnd() != nullptr || m_bDrawn) && m_bDisplayDrawn; }
+    // The same holds while draws do not keep up with the images: a window
+    // repaints at the screen's pace, far less often than a live stream
+    // delivers, and an image replaced before any draw is never converted.
+    // Converting ahead pays only when each image is drawn before the next one
+    // is complete (two in a row); otherwise the draw converts what it shows.
+    // Completion converts only what was begun ahead.
+    bool DisplayWanted() const {
+        return (GetSafeHwnd() != nullptr || m_bDrawn) && m_bDisplayDrawn && m_nDrawnInTurn >= 2;
+    }
     bool m_bDisplayPending = false;
     bool m_bDrawn = false;
-    bool m_bDisplayDrawn = true;  // what the bitmap holds has been drawn (or it holds nothing yet)
+    int m_nDrawnInTurn = 2;  // images in a row drawn before the next one was complete (counted up to 2)
+    bool m_bDisplayDrawn = true;  // the last complete image has been drawn (or there is none yet)
     BOOL m_bSkipErase = FALSE;
 };
