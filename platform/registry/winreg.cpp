@@ -199,6 +199,36 @@ LONG guarded(Body&& body) noexcept {
     }
 }
 
+// The key a handle stands for, read: resolved, its access checked for
+// `right`, the hive loaded; `read(hive, base, key)` gives the result.
+template <class Read>
+LONG read_key(HKEY hKey, REGSAM right, Read&& read) {
+    Target base;
+    LONG result = resolve(hKey, base);
+    if (result != ERROR_SUCCESS) return result;
+    if (!(base.access & right)) return ERROR_ACCESS_DENIED;
+    Hive hive;
+    result = load_hive(base.hive, hive);
+    if (result != ERROR_SUCCESS) return result;
+    const HiveKey* key = handle_key(hive, base);
+    if (!key) return ERROR_KEY_DELETED;
+    return read(hive, base, *key);
+}
+
+// The key a handle stands for, changed under the hive's lock: `change(key)`
+// gives the result; the hive is written when it succeeds.
+template <class Change>
+LONG change_key(HKEY hKey, Change&& change) {
+    Target base;
+    const LONG result = resolve(hKey, base);
+    if (result != ERROR_SUCCESS) return result;
+    if (!(base.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+    return change_hive(base.hive, [&](Hive& hive) -> LONG {
+        HiveKey* key = handle_key(hive, base);
+        return key ? change(*key) : ERROR_KEY_DELETED;
+    });
+}
+
 }  // namespace
 
 LONG RegCreateKeyEx(HKEY hKey, LPCTSTR lpSubKey, DWORD, LPSTR, DWORD dwOptions, REGSAM samDesired, void*,
@@ -264,44 +294,33 @@ LONG RegOpenKeyEx(HKEY hKey, LPCTSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY p
 LONG RegQueryValueEx(HKEY hKey, LPCTSTR lpValueName, DWORD* lpReserved, DWORD* lpType, BYTE* lpData, DWORD* lpcbData) {
     if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
     return guarded([&]() -> LONG {
-        Target base;
-        LONG result = resolve(hKey, base);
-        if (result != ERROR_SUCCESS) return result;
-        if (!(base.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-        Hive hive;
-        result = load_hive(base.hive, hive);
-        if (result != ERROR_SUCCESS) return result;
-        const HiveKey* key = handle_key(hive, base);
-        if (!key) return ERROR_KEY_DELETED;
-        const auto it = key->values.find(fold_name(lpValueName ? lpValueName : ""));
-        if (it == key->values.end()) return ERROR_FILE_NOT_FOUND;
+        return read_key(hKey, KEY_QUERY_VALUE, [&](const Hive&, const Target&, const HiveKey& key) -> LONG {
+            const auto it = key.values.find(fold_name(lpValueName ? lpValueName : ""));
+            if (it == key.values.end()) return ERROR_FILE_NOT_FOUND;
 
-        std::string data = it->second.data;
-        // A string read from a hand-made file may lack its NUL; callers count on one.
-        if (it->second.type == REG_SZ && (data.empty() || data.back() != '\0')) data += '\0';
-        if (lpType) *lpType = it->second.type;
-        const auto size = DWORD(data.size());
-        if (!lpData) {
-            if (lpcbData) *lpcbData = size;
-            return ERROR_SUCCESS;
-        }
-        if (*lpcbData < size) {
+            std::string data = it->second.data;
+            // A string read from a hand-made file may lack its NUL; callers count on one.
+            if (it->second.type == REG_SZ && (data.empty() || data.back() != '\0')) data += '\0';
+            if (lpType) *lpType = it->second.type;
+            const auto size = DWORD(data.size());
+            if (!lpData) {
+                if (lpcbData) *lpcbData = size;
+                return ERROR_SUCCESS;
+            }
+            if (*lpcbData < size) {
+                *lpcbData = size;
+                return ERROR_MORE_DATA;
+            }
+            std::memcpy(lpData, data.data(), size);
             *lpcbData = size;
-            return ERROR_MORE_DATA;
-        }
-        std::memcpy(lpData, data.data(), size);
-        *lpcbData = size;
-        return ERROR_SUCCESS;
+            return ERROR_SUCCESS;
+        });
     });
 }
 
 LONG RegSetValueEx(HKEY hKey, LPCTSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData, DWORD cbData) {
     if (!lpData && cbData) return ERROR_INVALID_PARAMETER;
     return guarded([&]() -> LONG {
-        Target base;
-        LONG result = resolve(hKey, base);
-        if (result != ERROR_SUCCESS) return result;
-        if (!(base.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
         const std::string name = lpValueName ? lpValueName : "";
         if (!is_valid_name(name)) return ERROR_INVALID_PARAMETER;
         std::string data = lpData ? std::string(reinterpret_cast<const char*>(lpData), cbData) : std::string();
@@ -309,10 +328,8 @@ LONG RegSetValueEx(HKEY hKey, LPCTSTR lpValueName, DWORD, DWORD dwType, const BY
             data.resize(std::min(data.size(), data.find('\0')));
             data += '\0';
         }
-        return change_hive(base.hive, [&](Hive& hive) -> LONG {
-            HiveKey* key = handle_key(hive, base);
-            if (!key) return ERROR_KEY_DELETED;
-            auto [it, added] = key->values.try_emplace(fold_name(name));
+        return change_key(hKey, [&](HiveKey& key) -> LONG {
+            auto [it, added] = key.values.try_emplace(fold_name(name));
             if (added) it->second.name = name;  // an existing value keeps its spelling
             it->second.type = dwType;
             it->second.data = data;
@@ -323,14 +340,8 @@ LONG RegSetValueEx(HKEY hKey, LPCTSTR lpValueName, DWORD, DWORD dwType, const BY
 
 LONG RegDeleteValue(HKEY hKey, LPCTSTR lpValueName) {
     return guarded([&]() -> LONG {
-        Target base;
-        LONG result = resolve(hKey, base);
-        if (result != ERROR_SUCCESS) return result;
-        if (!(base.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-        return change_hive(base.hive, [&](Hive& hive) -> LONG {
-            HiveKey* key = handle_key(hive, base);
-            if (!key) return ERROR_KEY_DELETED;
-            return key->values.erase(fold_name(lpValueName ? lpValueName : "")) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+        return change_key(hKey, [&](HiveKey& key) -> LONG {
+            return key.values.erase(fold_name(lpValueName ? lpValueName : "")) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
         });
     });
 }
@@ -357,25 +368,20 @@ LONG RegEnumKeyEx(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD* lpcchName, DWOR
                   void*) {
     if (!lpName || !lpcchName || lpReserved) return ERROR_INVALID_PARAMETER;
     return guarded([&]() -> LONG {
-        Target base;
-        LONG result = resolve(hKey, base);
-        if (result != ERROR_SUCCESS) return result;
-        if (!(base.access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
-        Hive hive;
-        result = load_hive(base.hive, hive);
-        if (result != ERROR_SUCCESS) return result;
-        if (!handle_key(hive, base)) return ERROR_KEY_DELETED;
-        const std::vector<std::string> names = subkey_names(hive, base.path);
-        if (dwIndex >= names.size()) return ERROR_NO_MORE_ITEMS;
-        const std::string& name = names[dwIndex];
-        if (*lpcchName <= name.size()) {
-            *lpcchName = DWORD(name.size() + 1);
-            return ERROR_MORE_DATA;
-        }
-        std::memcpy(lpName, name.c_str(), name.size() + 1);
-        *lpcchName = DWORD(name.size());
-        if (lpcchClass) *lpcchClass = 0;
-        return ERROR_SUCCESS;
+        return read_key(hKey, KEY_ENUMERATE_SUB_KEYS,
+                        [&](const Hive& hive, const Target& base, const HiveKey&) -> LONG {
+                            const std::vector<std::string> names = subkey_names(hive, base.path);
+                            if (dwIndex >= names.size()) return ERROR_NO_MORE_ITEMS;
+                            const std::string& name = names[dwIndex];
+                            if (*lpcchName <= name.size()) {
+                                *lpcchName = DWORD(name.size() + 1);
+                                return ERROR_MORE_DATA;
+                            }
+                            std::memcpy(lpName, name.c_str(), name.size() + 1);
+                            *lpcchName = DWORD(name.size());
+                            if (lpcchClass) *lpcchClass = 0;
+                            return ERROR_SUCCESS;
+                        });
     });
 }
 
