@@ -150,6 +150,10 @@ TEST_F(ClientDialog, StartsWithTheDefaultsAndTheArgumentsOfTheCommandLine) {
     });
     d.OnSysCommand(IDM_ABOUTBOX | 0x3, 0);
     EXPECT_EQ(shown, "About zivClient");
+    // Escape, wherever the focus is, ends the dialog (a modeless one hides).
+    d.GetSafeHwnd()->show();
+    QTest::keyClick(item(IDC_DX), Qt::Key_Escape);
+    EXPECT_FALSE(d.GetSafeHwnd()->isVisible());
     close();
 
     CZivClientApp app;
