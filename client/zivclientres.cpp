@@ -43,7 +43,7 @@ constexpr DialogItemTemplate kClientItems[] = {
 constexpr DialogItemTemplate kAboutItems[] = {
     {IDC_STATIC, DialogItemKind::icon, "128", 11, 17, 20, 20},
     {IDC_STATIC, DialogItemKind::ltext, "zivClient Version 1.0", 40, 10, 119, 8, SS_NOPREFIX},
-    {IDC_STATIC, DialogItemKind::ltext, "Images from the camera's image server", 40, 25, 119, 8},
+    {IDC_STATIC, DialogItemKind::ltext, "Images from the camera, live", 40, 25, 119, 8},
     {IDOK, DialogItemKind::defPushButton, "OK", 178, 7, 50, 16, WS_GROUP},
 };
 
