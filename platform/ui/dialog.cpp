@@ -194,7 +194,8 @@ INT_PTR CDialog::DoModal() {
     if (!HaveWidgets() || GetSafeHwnd()) return -1;
     m_bEnded = false;
     m_nModalResult = -1;
-    if (!CreateDialogWindow(m_pParentWnd, (m_template.style & ~WS_CHILD) | WS_POPUP)) return -1;
+    // Shown below, once modal: a window shown before it is made modal stays modeless.
+    if (!CreateDialogWindow(m_pParentWnd, (m_template.style & ~(WS_CHILD | WS_VISIBLE)) | WS_POPUP)) return -1;
     QWidget* window = GetSafeHwnd();
     window->setWindowModality(Qt::ApplicationModal);
     if (!m_bEnded) window->show();
