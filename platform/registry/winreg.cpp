@@ -46,6 +46,12 @@ constexpr auto kLockWait = std::chrono::seconds(10);
 // QLockFile's own waiting doubles a 100 ms sleep; short polls keep several
 // busy writers from waiting on each other far longer than the writes take.
 constexpr auto kLockPoll = std::chrono::milliseconds(2);
+// A lock file whose writer died before it wrote its process number into it
+// names nobody, and QLockFile takes it over only once it is older than its
+// stale time (30 s by default, beyond kLockWait): every later change would
+// fail until then. Writers hold the lock for milliseconds, so a lock this old
+// is stale whoever holds it.
+constexpr int kStaleLockMs = 3000;
 
 // A hive and a key path: what a handle stands for.
 struct Target {
@@ -162,6 +168,7 @@ LONG change_hive(int hive, Change&& change) {
     if (!QDir().mkpath(QString::fromStdString(RegistryFolder()))) return ERROR_CANTWRITE;
     const QString file = hive_file(hive);
     QLockFile lock(file + QLatin1String(".lock"));
+    lock.setStaleLockTime(kStaleLockMs);
     LONG result = take_lock(lock);
     if (result != ERROR_SUCCESS) return result;
 

@@ -338,6 +338,15 @@ TEST_F(Registry, ParallelWritersLoseNothing) {
         }
 }
 
+TEST_F(Registry, ALockFileLeftEmptyByADeadWriterIsTakenOverSoon) {
+    HKEY key = create("K");
+    // A writer killed between creating the lock file and writing its process number into it.
+    std::ofstream(file() + ".lock", std::ios::binary).flush();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(set(key, "v", REG_DWORD, Bytes(4, '\1')), ERROR_SUCCESS);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(9)) << "before the wait gives up";
+}
+
 TEST_F(Registry, AWriterKilledMidwayLeavesAWholeFile) {
     HKEY key = create("K");
     ASSERT_EQ(set(key, "big", REG_BINARY, Bytes(5000, '\0')), ERROR_SUCCESS);
