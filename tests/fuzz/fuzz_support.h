@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,15 +56,28 @@ inline int run_tool(int (*tool)(int, char**), std::vector<std::string> args) {
     return status;
 }
 
+// Plain system calls: a file stream costs more than these small files need.
 inline void write_file(const char* name, std::string_view bytes) {
-    std::ofstream f(name, std::ios::binary | std::ios::trunc);
-    f.write(bytes.data(), std::streamsize(bytes.size()));
-    if (!f) fail("fuzz", std::string("cannot write ") + name);
+    const int fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    bool ok = fd >= 0;
+    for (std::size_t at = 0; ok && at < bytes.size();) {
+        const ssize_t w = ::write(fd, bytes.data() + at, bytes.size() - at);
+        ok = w > 0;
+        if (ok) at += std::size_t(w);
+    }
+    if (fd >= 0 && ::close(fd) != 0) ok = false;
+    if (!ok) fail("fuzz", std::string("cannot write ") + name);
 }
 
+// The whole file; empty when it cannot be read.
 inline std::string read_file(const char* name) {
-    std::ifstream f(name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    std::string bytes;
+    const int fd = ::open(name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return bytes;
+    char buf[4096];
+    for (ssize_t got; (got = ::read(fd, buf, sizeof buf)) > 0;) bytes.append(buf, std::size_t(got));
+    ::close(fd);
+    return bytes;
 }
 
 // The lines of a text file as the old text mode gives them: input ends at the

@@ -1,5 +1,6 @@
 #include "download.h"
 
+#include <algorithm>
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -111,7 +112,7 @@ const bool kHaveSsse3 = __builtin_cpu_supports("ssse3");
 
 void DownloadWriter::data_lines(const unsigned char* bytes, std::size_t n, HexCase hc) {
     const std::uint32_t* table = hc == HexCase::Upper ? kHex.line_upper : kHex.line_lower;
-    constexpr std::size_t kChunk = 16384;
+    constexpr std::size_t kChunk = std::min<std::size_t>(16384, OutFile::kSize / 4);  // 4 bytes a line
     while (n > 0) {
         std::size_t k = n < kChunk ? n : kChunk;
         unsigned char* p = out_.reserve(4 * k);

@@ -85,6 +85,8 @@ unsigned copy_and_sum(unsigned char* o, const char* d, std::size_t n) {
 }
 }  // namespace
 
+static_assert(OutFile::kSize >= 2 + 8 + 2 * kSrecMaxData + 2 + 2, "a whole record line must fit the buffer");
+
 bool srcflush(OutFile& out, std::string_view data, std::uint32_t address) {
     const std::size_t n = data.size() / 2;
     if (n > kSrecMaxData || std::uint64_t{address} + n > kSrecAddressSpace) return false;

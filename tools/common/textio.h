@@ -20,6 +20,16 @@ namespace ziv {
 
 enum class FileMode { Text, Binary };
 
+// The block size of both kinds of file. A build may set a smaller one: the
+// fuzz targets run a whole tool per input, and under the sanitizers a fresh
+// megabyte per file costs many times the tool's own work. The tools read and
+// write the same bytes with any size; it must hold the largest piece a writer
+// reserves at once (an S-record line).
+#ifndef ZIV_TOOLS_BLOCK_BYTES
+#define ZIV_TOOLS_BLOCK_BYTES (1 << 20)
+#endif
+inline constexpr std::size_t kToolsBlock = ZIV_TOOLS_BLOCK_BYTES;
+
 // What an input must be. A tool that reads its input twice needs a regular
 // file: a pipe or a device gives its bytes only once, and a second opening of
 // a pipe would wait for ever for a writer.
@@ -27,7 +37,7 @@ enum class InputKind { Any, RegularFile };
 
 class InFile {
 public:
-    static constexpr std::size_t kBlock = 1 << 20;
+    static constexpr std::size_t kBlock = kToolsBlock;
 
     // `block`: the most bytes taken from the file (or memory) at a time.
     explicit InFile(std::size_t block = kBlock);
@@ -178,8 +188,9 @@ public:
     }
 
     // Direct access to the buffer for tight formatting loops: reserve(n) makes
-    // room for n bytes and returns where to put them; commit(n) keeps them.
-    static constexpr std::size_t kSize = 1 << 20;
+    // room for n bytes (at most kSize) and returns where to put them; commit(n)
+    // keeps them.
+    static constexpr std::size_t kSize = kToolsBlock;
     unsigned char* reserve(std::size_t n) {
         if (kSize - used_ < n) flush();
         return buf_.get() + used_;
