@@ -33,7 +33,7 @@ ziv::cmdline::CommandLine ClientCommandLine(std::string& server, int& port) {
 std::string ControlMissingText(HRESULT hr) {
     std::string text = "The image control cannot be created, so zivClient cannot start.\n\n";
     if (hr == REGDB_E_CLASSNOTREG) {
-        text += "It is not registered (class " + StringFromGUID(CZivcontrolctrl::kClsid) + ").";
+        text += "It is not registered (class " + StringFromGUID(CLSID_ZiVControl) + ").";
     } else {
         char code[16];
         std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));

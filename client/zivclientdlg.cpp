@@ -19,9 +19,9 @@ constexpr struct {
     LONG status;
     const char* text;
 } kFailureTexts[] = {
-    {1, "Connection with server lost."},
-    {2, "No server to connect to."},
-    {4, "Send ERROR!"},
+    {PR_CONNECTION_CLOSED, "Connection with server lost."},
+    {PR_CONNECT_FAILED, "No server to connect to."},
+    {PR_SEND_FAILED, "Send ERROR!"},
 };
 
 std::string TimingText(const char* format, DWORD now, DWORD then) {
@@ -87,7 +87,7 @@ std::span<const DialogCommandEntry> CZivClientDlg::GetCommandMap() const {
 
 std::span<const DialogEventEntry> CZivClientDlg::GetEventSinkMap() const {
     static constexpr DialogEventEntry kEvents[] = {
-        DialogEvent<&CZivClientDlg::OnPictureReady, VT_I4>(IDC_ZIVCONTROL, CZivcontrolctrl::kDispidPictureReady),
+        DialogEvent<&CZivClientDlg::OnPictureReady, VT_I4>(IDC_ZIVCONTROL, eventidPictureReady),
     };
     return kEvents;
 }
@@ -178,9 +178,9 @@ void CZivClientDlg::OnLiveMode() {
 
 void CZivClientDlg::OnPictureReady(LONG status) {
     switch (status) {
-    case 9: g_tRequestSent = GetTickCount(); break;
-    case 8: g_tImageStarted = GetTickCount(); break;
-    case 0: {
+    case PR_REQUEST_SENT: g_tRequestSent = GetTickCount(); break;
+    case PR_IMAGE_STARTED: g_tImageStarted = GetTickCount(); break;
+    case PR_IMAGE_READY: {
         const DWORD now = GetTickCount();
         m_strStatus2 = ReceivedText(now, g_tRequestSent);
         m_strStatus1 = RenderedText(now, g_tImageStarted);

@@ -12,7 +12,7 @@ constexpr DWORD kButton = BS_DEFPUSHBUTTON | WS_TABSTOP;
 // The control's saved state as the template carries it: version 1.0 and the
 // item's size in HIMETRIC units (0.01 mm).
 constexpr DialogControlProperty kControlState[] = {{"_Version", 0x00010000}, {"_ExtentX", 6191}, {"_ExtentY", 9022}};
-constexpr DialogControlData kControl{CZivcontrolctrl::kClsid, kControlState};
+constexpr DialogControlData kControl{CLSID_ZiVControl, kControlState};
 
 constexpr DialogItemTemplate kClientItems[] = {
     {IDC_SERVERIP, DialogItemKind::editText, nullptr, 47, 0, 62, 15, kEdit},

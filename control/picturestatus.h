@@ -1,21 +1,7 @@
-// The PictureReady status codes: the contract between the control and its
-// container about every stage and failure of an image exchange.
+// What the control looks like after each PictureReady status.
 #pragma once
 
-#include "wintypes.h"
-
-enum PictureStatus : LONG {
-    PR_IMAGE_READY = 0,        // the image is complete and the display step has run
-    PR_CONNECTION_CLOSED = 1,  // the server closed the connection
-    PR_CONNECT_FAILED = 2,     // the connection could not be made
-    PR_RECEIVE_FAILED = 3,     // a read notification came with an error
-    PR_SEND_FAILED = 4,        // the request could not be handed to the socket
-    // 5 is never fired
-    PR_BAD_GEOMETRY = 6,   // the header's geometry cannot be displayed
-    PR_NO_MEMORY = 7,      // no memory for the announced image
-    PR_IMAGE_STARTED = 8,  // a reply's header arrived and its buffer is ready
-    PR_REQUEST_SENT = 9,   // the 24-byte request was handed to the socket
-};
+#include "zivcontrolids.h"
 
 struct PictureStatusInfo {
     LONG code;

@@ -12,16 +12,14 @@
 namespace {
 CModuleLock g_module;
 
-constexpr const char* kControlProgID = "ZIVCONTROL.ZiVControlCtrl.1";
-
 class CZiVControlFactory final : public COleObjectFactory {
 public:
     CZiVControlFactory()
         : COleObjectFactory(CLSID_ZiVControl, g_module,
                             [] { return (new CModuleObject<CZiVControlCtrl, g_module>)->GetControllingUnknown(); }) {}
     BOOL UpdateRegistry(BOOL bRegister, const char* modulePath) override {
-        if (!bRegister) return AfxOleUnregisterClass(CLSID_ZiVControl, kControlProgID);
-        return AfxOleRegisterControlClass(modulePath, CLSID_ZiVControl, kControlProgID,
+        if (!bRegister) return AfxOleUnregisterClass(CLSID_ZiVControl, kZivControlProgID);
+        return AfxOleRegisterControlClass(modulePath, CLSID_ZiVControl, kZivControlProgID,
                                           LoadResourceString(IDS_ZIVCONTROL), IDB_ZIVCONTROL,
                                           afxRegInsertable | afxRegApartmentThreading, CZiVControlCtrl::kMiscStatus,
                                           LIBID_ZIVCONTROLLib, kTypeLibMajor, kTypeLibMinor);

@@ -17,7 +17,7 @@
 #include "objbase.h"
 #include "picture.h"
 #include "winreg.h"
-#include "zivcontrol.h"
+#include "statuses.h"
 
 namespace ziv::grab {
 
@@ -34,7 +34,7 @@ void report_hresult(const char* what, HRESULT hr) {
 }
 
 int report_not_created(HRESULT hr) {
-    const std::string clsid = StringFromGUID(kControlClsid);
+    const std::string clsid = StringFromGUID(CLSID_ZiVControl);
     if (hr == REGDB_E_CLASSNOTREG)
         std::fprintf(stderr,
                      "zivgrab: the image control is not registered (class %s): run regsvr <path of ziVControl "
@@ -65,7 +65,7 @@ int describe(COleDispatchDriver& control) {
         return kExitNoControl;
     }
     std::printf("// The type library of the image control (class %s, %s), as the created control reports it.\n%s",
-                StringFromGUID(kControlClsid).c_str(), kControlProgId, describe_type_library(lib).c_str());
+                StringFromGUID(CLSID_ZiVControl).c_str(), kZivControlProgID, describe_type_library(lib).c_str());
     lib->Release();
     return kExitOk;
 }
@@ -99,7 +99,7 @@ public:
         last_ready_ = now;
         if (ready_ < wanted_) return;
         // Before returning to the control, which would otherwise ask for the next image.
-        if (live_) control_.SetProperty(kDispidLive, COleVariant(false));
+        if (live_) control_.SetProperty(dispidLive, COleVariant(false));
         finish();
     }
 
@@ -143,9 +143,9 @@ bool request(COleDispatchDriver& control, const GrabOptions& o) {
         const char* name;
         COleVariant value;
     } properties[] = {
-        {kDispidServer, "server", COleVariant(o.server)},
-        {kDispidPort, "port", COleVariant(static_cast<LONG>(o.port))},
-        {kDispidLive, "live", COleVariant(o.live > 0)},
+        {dispidServer, "server", COleVariant(o.server)},
+        {dispidPort, "port", COleVariant(static_cast<LONG>(o.port))},
+        {dispidLive, "live", COleVariant(o.live > 0)},
     };
     for (const auto& p : properties)
         if (const HRESULT hr = control.SetProperty(p.id, p.value); FAILED(hr)) {
@@ -154,7 +154,7 @@ bool request(COleDispatchDriver& control, const GrabOptions& o) {
         }
     const std::vector<std::int32_t>& w = o.window;
     const HRESULT hr =
-        control.InvokeHelper(kDispidRequestImage, DISPATCH_METHOD, VT_EMPTY, nullptr,
+        control.InvokeHelper(dispidRequestImage, DISPATCH_METHOD, VT_EMPTY, nullptr,
                              {COleVariant(LONG(w[0])), COleVariant(LONG(w[1])), COleVariant(LONG(w[2])),
                               COleVariant(LONG(w[3])), COleVariant(LONG(w[4])), COleVariant(LONG(w[5]))});
     if (FAILED(hr)) report_hresult("RequestImage failed", hr);
@@ -199,7 +199,7 @@ int save(COleDispatchDriver& control, const GrabOptions& o) {
     }
     const std::string bmp = format ? scratch.filePath("image.bmp").toStdString() : o.out;
     BOOL saved = FALSE;
-    const HRESULT hr = control.InvokeHelper(kDispidSaveToBmp, DISPATCH_METHOD, VT_BOOL, &saved, {COleVariant(bmp)});
+    const HRESULT hr = control.InvokeHelper(dispidSaveToBmp, DISPATCH_METHOD, VT_BOOL, &saved, {COleVariant(bmp)});
     if (FAILED(hr) || !saved) {
         std::fprintf(stderr, "zivgrab: the control could not save the image as %s%s%s\n", bmp.c_str(),
                      FAILED(hr) ? ": " : "", FAILED(hr) ? HResultText(hr) : "");
@@ -228,9 +228,9 @@ int save(COleDispatchDriver& control, const GrabOptions& o) {
 int grab(COleDispatchDriver& control, const GrabOptions& o) {
     Exchange exchange(control, o);
     CEventSink* sink = new CEventSink(
-        kControlEventsIid, {SinkHandler<VT_I4>(kEventPictureReady, [&](LONG status) { exchange.on_status(status); })});
+        DIID__DZiVControlEvents, {SinkHandler<VT_I4>(eventidPictureReady, [&](LONG status) { exchange.on_status(status); })});
     DWORD cookie = 0;
-    const HRESULT hr = AdviseSink(control.m_lpDispatch, kControlEventsIid, sink, &cookie);
+    const HRESULT hr = AdviseSink(control.m_lpDispatch, DIID__DZiVControlEvents, sink, &cookie);
     sink->Release();  // the connection holds it now
     if (FAILED(hr)) {
         report_hresult("the control takes no PictureReady sink", hr);
@@ -253,14 +253,14 @@ int grab(COleDispatchDriver& control, const GrabOptions& o) {
         if (!exchange.done()) QCoreApplication::exec();
     }
     // Nothing more is wanted from the server, whatever happened.
-    control.InvokeHelper(kDispidAbort, DISPATCH_METHOD, VT_EMPTY, nullptr);
-    UnadviseSink(control.m_lpDispatch, kControlEventsIid, cookie);
+    control.InvokeHelper(dispidAbort, DISPATCH_METHOD, VT_EMPTY, nullptr);
+    UnadviseSink(control.m_lpDispatch, DIID__DZiVControlEvents, cookie);
     if (status != kExitOk) return status;
     if (!exchange.done() || exchange.timed_out() || exchange.failure() >= 0)
         return report_exchange_failure(exchange, o);
 
     LONG x = 0, y = 0, width = 0, rows = 0;
-    control.InvokeHelper(kDispidGetImgAttrib, DISPATCH_METHOD, VT_EMPTY, nullptr,
+    control.InvokeHelper(dispidGetImgAttrib, DISPATCH_METHOD, VT_EMPTY, nullptr,
                          {VariantByRef(&x), VariantByRef(&y), VariantByRef(&width), VariantByRef(&rows)});
     std::printf("image at %ld,%ld: %ld x %ld pixels\n", static_cast<long>(x), static_cast<long>(y),
                 static_cast<long>(width), static_cast<long>(rows));
@@ -274,7 +274,7 @@ int run(const GrabOptions& options) {
     CoInitialize(nullptr);
     COleDispatchDriver control;
     HRESULT hr = S_OK;
-    if (!control.CreateDispatch(kControlClsid, &hr)) return report_not_created(hr);
+    if (!control.CreateDispatch(CLSID_ZiVControl, &hr)) return report_not_created(hr);
     const int status = options.describe ? describe(control) : grab(control, options);
     control.ReleaseDispatch();
     CoUninitialize();

@@ -33,7 +33,7 @@ public:
     BOOL save_result = TRUE;
 
     HRESULT GetClassID(CLSID* pClassID) override {
-        *pClassID = CZivcontrolctrl::kClsid;
+        *pClassID = CLSID_ZiVControl;
         return S_OK;
     }
 
@@ -96,7 +96,7 @@ class ScriptedControlClass {
 public:
     ScriptedControlClass() {
         Factory* factory = new Factory;
-        CoRegisterClassObject(CZivcontrolctrl::kClsid, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie_);
+        CoRegisterClassObject(CLSID_ZiVControl, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie_);
         factory->Release();
     }
     ~ScriptedControlClass() { CoRevokeClassObject(cookie_); }
