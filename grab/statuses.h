@@ -18,7 +18,12 @@ inline constexpr StatusInfo kStatuses[] = {
     {PR_RECEIVE_FAILED, "PR_RECEIVE_FAILED", "reading from the server failed"},
     {PR_SEND_FAILED, "PR_SEND_FAILED", "the request could not be sent"},
     {PR_BAD_GEOMETRY, "PR_BAD_GEOMETRY", "the server announced an image that cannot be shown"},
-    {PR_NO_MEMORY, "PR_NO_MEMORY", "there is no memory for the image the server announced"},
+    // Fired as a reply's header is taken, alike for a total length below the
+    // header's own 28 bytes (no pixel count at all) and for pixels that find
+    // no memory; after PR_IMAGE_STARTED it is the display that found none.
+    {PR_NO_MEMORY, "PR_NO_MEMORY",
+     "the server's reply cannot be taken: its header announces a total length below the header's 28 bytes, or "
+     "more pixels than there is memory for"},
     {PR_IMAGE_STARTED, "PR_IMAGE_STARTED", nullptr},
     {PR_REQUEST_SENT, "PR_REQUEST_SENT", nullptr},
 };
@@ -28,6 +33,15 @@ inline const StatusInfo* find_status(LONG code) {
     for (const StatusInfo& s : kStatuses)
         if (s.code == code) return &s;
     return nullptr;
+}
+
+// What went wrong, in words, when `code` ended an exchange right after the
+// status `before`; null for a stage of a good exchange or an unknown status.
+inline const char* failure_text(LONG code, LONG before) {
+    if (code == PR_NO_MEMORY && before == PR_IMAGE_STARTED)
+        return "there is no memory to show the image the server sent";
+    const StatusInfo* info = find_status(code);
+    return info ? info->failure : nullptr;
 }
 
 }  // namespace ziv::grab
