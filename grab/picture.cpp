@@ -1,6 +1,7 @@
 // Output formats and the terminal preview.
 #include "picture.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageWriter>
@@ -8,7 +9,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <strings.h>
 
 namespace ziv::grab {
@@ -74,43 +74,13 @@ const char* qt_format_for(const std::string& file_name) {
 
 namespace {
 
-// Runs `write` on the target `file_name`: a regular file through a file
-// beside it that replaces the target only when everything went well, a device
-// or pipe directly. `write` gives its own reason when the device has none.
-bool write_to(const std::string& file_name, const std::function<bool(QIODevice&, std::string&)>& write,
-              std::string& error) {
-    const QString name = QString::fromStdString(file_name);
-    auto reason = [&error](const QFileDevice& device, const std::string& own) {
-        error = device.error() != QFileDevice::NoError || own.empty() ? device.errorString().toStdString() : own;
-    };
-    std::string own;
-    const QFileInfo info(name);
-    if (info.exists() && !info.isFile() && !info.isDir()) {
-        QFile device(name);
-        if (!device.open(QIODevice::WriteOnly)) {
-            error = device.errorString().toStdString();
-            return false;
-        }
-        // QFile keeps a buffer: a full device is found out by the flush.
-        if (!write(device, own) || !device.flush()) {
-            reason(device, own);
-            return false;
-        }
-        return true;
-    }
-    QSaveFile file(name);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = file.errorString().toStdString();
-        return false;
-    }
-    if (!write(file, own)) {
-        reason(file, own);
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        error = file.errorString().toStdString();
-        return false;
+// All of `bytes` to `device`, or false with the device's reason: a write that
+// stops short is tried again for the rest, which then fails with the reason.
+bool write_all(QIODevice& device, const QByteArray& bytes) {
+    for (qint64 done = 0; done < bytes.size();) {
+        const qint64 n = device.write(bytes.constData() + done, bytes.size() - done);
+        if (n <= 0) return false;
+        done += n;
     }
     return true;
 }
@@ -122,27 +92,34 @@ bool write_picture(const QImage& image, const std::string& file_name, const char
         error = std::string("this Qt has no writer for ") + format + " (on Debian: qt6-image-formats-plugins)";
         return false;
     }
-    const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
-    return write_to(
-        file_name,
-        [&](QIODevice& device, std::string& own) {
-            QImageWriter writer(&device, format);
-            if (writer.write(grey)) return true;
-            own = writer.errorString().toStdString();
-            return false;
-        },
-        error);
+    // Encoded in memory first: the image writers seek and may lose a
+    // device's failure on the way, bytes written in one piece cannot.
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    if (!writer.write(image.convertToFormat(QImage::Format_Grayscale8))) {
+        error = writer.errorString().toStdString();
+        return false;
+    }
+    return write_bytes(encoded, file_name, error);
 }
 
 bool write_bytes(const QByteArray& bytes, const std::string& file_name, std::string& error) {
-    return write_to(
-        file_name,
-        [&](QIODevice& device, std::string& own) {
-            if (device.write(bytes) == bytes.size()) return true;
-            own = "not every byte could be written";
-            return false;
-        },
-        error);
+    const QString name = QString::fromStdString(file_name);
+    const QFileInfo info(name);
+    if (info.exists() && !info.isFile() && !info.isDir()) {
+        // A device or a pipe: nothing can be put in its place. QFile keeps a
+        // buffer, so a full device may be found out only by the flush.
+        QFile device(name);
+        if (device.open(QIODevice::WriteOnly) && write_all(device, bytes) && device.flush()) return true;
+        error = device.errorString().toStdString();
+        return false;
+    }
+    QSaveFile file(name);
+    if (file.open(QIODevice::WriteOnly) && write_all(file, bytes) && file.commit()) return true;
+    error = file.errorString().toStdString();
+    return false;  // the file beside is removed with `file`
 }
 
 std::vector<std::string> preview_lines(const QImage& image, int columns) {

@@ -1,12 +1,21 @@
 // zivgrab's pieces without a control: the type library description, the
-// output formats and the terminal preview.
+// output names and formats, files that appear only complete, and the
+// terminal preview.
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QRandomGenerator>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
 
 #include "describe.h"
 #include "picture.h"
 #include "typelib.h"
+#include "workdir.h"
 
 namespace {
 
@@ -21,6 +30,102 @@ TEST(GrabOutput, FormatFollowsTheNameCaseAlike) {
     for (const auto& c : cases) {
         const char* format = ziv::grab::qt_format_for(c.name);
         EXPECT_STREQ(format ? format : "(bmp)", c.format ? c.format : "(bmp)") << c.name;
+    }
+}
+
+TEST(GrabOutput, CounterPatternsAreFormattedHereOrRefused) {
+    const struct {
+        const char* pattern;
+        const char* name7;  // the name of image 7; null: refused
+    } cases[] = {
+        {"img-%06d.png", "img-000007.png"},
+        {"%d", "7"},
+        {"a%3i-%%.tif", "a  7-%.tif"},
+        {"100%%-%u", "100%-7"},
+        {"plain.bmp", "plain.bmp"},
+        {"100%%.bmp", "100%.bmp"},  // no counter: one name
+        {"x%s.png", nullptr},
+        {"50%.png", nullptr},
+        {"a%d-%d.png", nullptr},
+        {"a%n", nullptr},
+        {"a%ld", nullptr},
+        {"a%-3d", nullptr},
+        {"a%.3d", nullptr},
+        {"a%021d", nullptr},
+        {"a%", nullptr},
+        {"a%0", nullptr},
+    };
+    for (const auto& c : cases) {
+        ziv::grab::OutputName name;
+        const std::string got = name.parse(c.pattern) ? name.name(7) : "(refused)";
+        EXPECT_EQ(got, c.name7 ? c.name7 : "(refused)") << c.pattern;
+    }
+    ziv::grab::OutputName wide;
+    ASSERT_TRUE(wide.parse("%02d"));
+    EXPECT_EQ(wide.name(123456), "123456");
+}
+
+// Every way a write can fail leaves the target as it was and no file of
+// ours beside it, with the reason. The size limit makes the write fail
+// midway, as a full disk does; it is set in a child process.
+TEST(GrabOutput, AFailedWriteLeavesNoFileAndSaysWhy) {
+    QImage noise(200, 200, QImage::Format_Grayscale8);  // incompressible: some 40 KB in any format
+    for (int y = 0; y < noise.height(); ++y)
+        for (int x = 0; x < noise.width(); ++x) noise.scanLine(y)[x] = uchar(QRandomGenerator::global()->generate());
+    const QByteArray bytes(50000, 'x');
+    const struct {
+        const char* target;  // in the work folder
+        const char* format;  // null: the bytes
+        rlim_t size_limit;   // 0: none
+        const char* reason;
+    } cases[] = {
+        {"a.png", "png", 8192, "File too large"},
+        {"a.tif", "tiff", 8192, "File too large"},
+        {"a.bmp", nullptr, 8192, "File too large"},
+        {"file/a.png", "png", 0, "Not a directory"},
+        {"dir", nullptr, 0, "directory"},
+        {"full.png", "png", 0, "No space left on device"},  // a link to /dev/full
+        {"full.bmp", nullptr, 0, "No space left on device"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        ziv::test::WorkDir dir;
+        dir.write("file", "kept");
+        std::filesystem::create_directory(dir.file("dir"));
+        std::filesystem::create_symlink("/dev/full", dir.file("full.png"));
+        std::filesystem::create_symlink("/dev/full", dir.file("full.bmp"));
+        const std::string target = dir.file(c.target);
+        int pipe_fds[2];
+        ASSERT_EQ(::pipe(pipe_fds), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(pipe_fds[0]);
+            if (c.size_limit) {
+                std::signal(SIGXFSZ, SIG_IGN);
+                const rlimit limit{c.size_limit, c.size_limit};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            std::string error;
+            const bool written = c.format ? ziv::grab::write_picture(noise, target, c.format, error)
+                                          : ziv::grab::write_bytes(bytes, target, error);
+            if (::write(pipe_fds[1], error.data(), error.size()) < 0) ::_exit(2);
+            ::_exit(written ? 1 : 0);
+        }
+        ::close(pipe_fds[1]);
+        std::string error;
+        char buffer[512];
+        for (ssize_t n; (n = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0;) error.append(buffer, std::size_t(n));
+        ::close(pipe_fds[0]);
+        int status = -1;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "reported as written";
+        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+        std::vector<std::string> left;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            left.push_back(entry.path().filename().string());
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<std::string>{"dir", "file", "full.bmp", "full.png"}));
+        EXPECT_EQ(dir.read("file"), "kept");
     }
 }
 
