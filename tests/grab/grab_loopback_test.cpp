@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -86,6 +90,44 @@ protected:
         EXPECT_EQ(wrong, 0) << name << ": pixels that differ from what the camera sent";
     }
 
+    // Runs zivgrab against `camera` with its standard output on `out`,
+    // opened by the child, so that a FIFO waits for its reader: then the
+    // first `read` bytes are read and the FIFO closed. Files are limited to
+    // `size_limit` bytes (0: no limit). Standard error comes back as `err`.
+    RunResult grab_into(const Camera& camera, std::vector<std::string> args, const std::string& out, rlim_t size_limit,
+                        std::size_t read = 0) const {
+        args.insert(args.begin(), {"zivgrab", "--port", camera.port()});
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const std::string exe = ziv::test::bin_path("zivgrab"), err = dir.file("stderr");
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const rlimit limit{size_limit, size_limit};
+            if (size_limit) ::setrlimit(RLIMIT_FSIZE, &limit);
+            const int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (out_fd < 0 || err_fd < 0 || ::dup2(out_fd, 1) < 0 || ::dup2(err_fd, 2) < 0 ||
+                ::chdir(dir.path().c_str()) != 0)
+                ::_exit(126);
+            ::execv(exe.c_str(), argv.data());
+            ::_exit(127);
+        }
+        if (read) {
+            const int fifo = ::open(out.c_str(), O_RDONLY);
+            std::vector<char> bytes(read);
+            for (std::size_t got = 0; got < read;) {
+                const ssize_t n = ::read(fifo, bytes.data() + got, read - got);
+                if (n <= 0) break;
+                got += std::size_t(n);
+            }
+            ::close(fifo);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return RunResult{WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", dir.read("stderr")};
+    }
+
     WorkDir dir;
 };
 
@@ -160,14 +202,30 @@ TEST_F(Grab, FailuresEndWithAMessageAndTheirStatus) {
          1,
          " 9 PR_REQUEST_SENT\n",
          " within 1 s"},
+        // Shorter than the header that announces it: 29 + (-20) bytes.
+        {"reply below 28 bytes",
+         [](Options& o) { o.wrong_length = -20; },
+         {"--window", "0,0,1,1,1,1"},
+         1,
+         " 7 PR_NO_MEMORY\n",
+         "total length below the header's 28 bytes, or more pixels than there is memory for (status 7"},
         {"no such folder",
          {},
          {"--out", "none/a.bmp"},
          4,
          " 0 PR_IMAGE_READY\n",
-         "the control could not save the image as none/a.bmp"},
-        {"no such folder for Qt", {}, {"--out", "none/a.png"}, 4, " 0 PR_IMAGE_READY\n", "cannot write none/a.png"},
+         "cannot write none/a.bmp: No such file or directory\n"},
+        {"no such folder for Qt", {}, {"--out", "none/a.png"}, 4, " 0 PR_IMAGE_READY\n", "cannot write none/a.png: "},
+        {"a file for a folder", {}, {"--out", "file/a.bmp"}, 4, " 0 PR_IMAGE_READY\n", "file/a.bmp: Not a directory\n"},
+        {"PNG into a full device",
+         {},
+         {"--out", "full.png"},
+         4,
+         " 0 PR_IMAGE_READY\n",
+         "cannot write full.png: No space left on device\n"},
     };
+    dir.write("file", "");
+    ASSERT_EQ(::symlink("/dev/full", dir.file("full.png").c_str()), 0);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         std::unique_ptr<Camera> camera;
@@ -182,7 +240,103 @@ TEST_F(Grab, FailuresEndWithAMessageAndTheirStatus) {
         EXPECT_EQ(r.status, c.status) << r.out << r.err;
         EXPECT_TRUE(contains(r.out, c.out)) << r.out;
         EXPECT_TRUE(contains(r.err, c.err)) << r.err;
+        EXPECT_FALSE(contains(r.out, "saved")) << r.out;
     }
+}
+
+TEST_F(Grab, ACounterInTheNameSavesEveryImage) {
+    const struct {
+        std::vector<std::string> args;
+        std::vector<std::string> files;  // file i holds image frames[i] of the camera
+        std::vector<int> frames;
+        const char* absent;
+        const char* saved;
+    } cases[] = {
+        {{"--live", "4", "--out", "img-%02d.png"},
+         {"img-01.png", "img-02.png", "img-03.png", "img-04.png"},
+         {0, 1, 2, 3},
+         "img-05.png",
+         "saved 4 images, img-01.png to img-04.png (png)\n"},
+        {{"--live", "7", "--every", "3", "--out", "e%d.bmp"},
+         {"e1.bmp", "e2.bmp"},
+         {2, 5},
+         "e3.bmp",
+         "to e2.bmp (bmp)\n"},
+        {{"--out", "one-%03d.tif"}, {"one-001.tif"}, {0}, "one-002.tif", "saved one-001.tif (tiff)\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.files.front());
+        Camera camera;
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--window", "0,0,320,240,1,1"});
+        const RunResult r = grab(camera, args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(contains(r.out, c.saved)) << r.out;
+        for (std::size_t i = 0; i < c.files.size(); ++i)
+            expect_picture(c.files[i], camera, std::uint64_t(c.frames[i]), 0, 0, 320, 240, 1, 1);
+        EXPECT_FALSE(dir.exists(c.absent));
+    }
+}
+
+TEST_F(Grab, RawImagesGoToStandardOutputWithoutFillBytes) {
+    Camera camera;
+    // 33 pixels wide: the control's rows carry 3 fill bytes that must not go out.
+    const RunResult r = grab(camera, {"--window", "1,2,33,7,1,1", "--live", "3", "--out", "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string sent;
+    for (std::uint64_t frame = 0; frame < 3; ++frame)
+        for (int y = 2; y < 9; ++y)
+            sent.append(reinterpret_cast<const char*>(camera.server->source().row(frame, y)) + 1, 33);
+    EXPECT_EQ(r.out.size(), 3u * 33 * 7);
+    EXPECT_TRUE(r.out == sent) << "the bytes differ from what the camera sent";
+    EXPECT_TRUE(contains(r.err,
+                         "zivgrab: standard output: raw 8-bit grey images of 33 x 7, 231 bytes each (ffmpeg -f "
+                         "rawvideo -pix_fmt gray -s 33x7 -i -)\n"))
+        << r.err;
+    EXPECT_TRUE(contains(r.err, " 0 PR_IMAGE_READY\n")) << r.err;  // our own lines keep out of the way
+    EXPECT_TRUE(contains(r.err, "wrote 3 images of 33 x 7 to standard output\n")) << r.err;
+}
+
+TEST_F(Grab, AStreamThatCannotBeWrittenEndsWithTheReason) {
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    const struct {
+        const char* what;
+        std::string out;
+        rlim_t size_limit;
+        std::size_t read;  // from the FIFO before it is closed
+        const char* err;
+    } cases[] = {
+        {"full device", "/dev/full", 0, 0, "cannot write image 1 to standard output: No space left on device\n"},
+        // Two images of 76800 bytes fit, the third does not; the control's 77878-byte BMP files do.
+        {"size limit", dir.file("raw"), 200000, 0, "cannot write image 3 to standard output: File too large\n"},
+        {"reader gone", dir.file("fifo"), 0, 1000,
+         "cannot write image 1 to standard output: Broken pipe (the reader has gone)\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Camera camera;
+        const RunResult r = grab_into(camera, {"--window", "0,0,320,240,1,1", "--live", "20", "--out", "-"}, c.out,
+                                      c.size_limit, c.read);
+        EXPECT_EQ(r.status, 4) << r.err;
+        EXPECT_TRUE(contains(r.err, c.err)) << r.err;
+        EXPECT_FALSE(contains(r.err, "wrote ")) << r.err;
+    }
+}
+
+TEST_F(Grab, ReconnectsAfterTheServerClosedTheConnection) {
+    Camera camera([](Options& o) { o.max_requests = 3; });
+    const RunResult r = grab(camera, {"--window", "0,0,320,240,1,1", "--live", "8", "--reconnect", "--out", "r%d.bmp"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* after :
+         {") after 3 images; connecting again in 100 ms\n", ") after 6 images; connecting again in 100 ms\n"})
+        EXPECT_TRUE(
+            contains(r.err, std::string("zivgrab: the server closed the connection before the image was complete "
+                                        "(status 1 PR_CONNECTION_CLOSED") +
+                                after))
+            << r.err;
+    EXPECT_TRUE(contains(r.out, "saved 8 images, r1.bmp to r8.bmp (bmp)\n")) << r.out;
+    expect_picture("r4.bmp", camera, 3, 0, 0, 320, 240, 1, 1);  // the first over the second connection
+    expect_picture("r8.bmp", camera, 7, 0, 0, 320, 240, 1, 1);
 }
 
 TEST_F(Grab, AControlThatCannotBeCreatedIsNamedWithTheRegistryInUse) {

@@ -24,6 +24,16 @@ TEST(ZivgrabArguments, WrongCommandLinesAreReportedWithStatus2) {
         {{"--window", "0,0,640,480,0,1"}, "zivgrab: bad value for --window: 0,0,640,480,0,1 ("},
         {{"--window", "-1,0,640,480,1,1"}, "zivgrab: bad value for --window: -1,0,640,480,1,1 ("},
         {{"--window", "0,0,2147483648,1,1,1"}, "zivgrab: bad value for --window: 0,0,2147483648,1,1,1 ("},
+        // Output names: one integer counter at most, nothing of the name ever a printf format.
+        {{"--out", "img-%s.png"}, "zivgrab: bad value for --out: img-%s.png (a file name; %d or %0Nd numbers the "},
+        {{"--out", "%n%n%n"}, "zivgrab: bad value for --out: %n%n%n ("},
+        {{"--out", "a-%d-%d.png"}, "zivgrab: bad value for --out: a-%d-%d.png ("},
+        {{"--out", "50%.png"}, "zivgrab: bad value for --out: 50%.png ("},
+        {{"--out", "a%-6d.png"}, "zivgrab: bad value for --out: a%-6d.png ("},
+        {{"--out", "a%"}, "zivgrab: bad value for --out: a% ("},
+        {{"--live", "5", "--every", "0", "--out", "-"}, "zivgrab: bad value for --every: 0 (1..2147483647)\n"},
+        {{"--live", "5", "--every", "2", "--out", "a.png"}, "zivgrab: --every needs --out with a counter (%d) or -\n"},
+        {{"--reconnect"}, "zivgrab: --reconnect needs --live\n"},
     };
     ziv::test::WorkDir dir;
     for (const auto& c : cases) {
