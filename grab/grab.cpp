@@ -118,10 +118,10 @@ public:
         if (failed && reconnect_ && connection_failure(status)) {
             // Growing pauses, so that a camera that restarts is not flooded.
             const int pause_ms = 100 << std::min(attempts_++, 5);
+            std::fflush(info_);  // the status line first
             std::fprintf(stderr, "zivgrab: %s (status %ld %s)%s; connecting again in %d ms\n",
                          failure_text(status, before), static_cast<long>(status), info->name, after().c_str(),
                          pause_ms);
-            std::fflush(info_);
             retry_.start(pause_ms);
             return;
         }
