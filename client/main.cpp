@@ -5,9 +5,9 @@
 
 int main(int argc, char** argv) {
     CZivClientApp app;
-    // The usage needs no display.
+    // The usage, the version and the build's man page and completion texts need no display.
     for (int i = 1; i < argc; ++i)
-        if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h") {
+        if (const std::string_view arg = argv[i]; arg == "-h" || arg == "--version" || arg.starts_with("--help")) {
             ParseClientArguments(argc, argv, app);
             return app.m_nExitCode;
         }

@@ -2,6 +2,7 @@
 #include "cmdline.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <set>
 
@@ -9,7 +10,20 @@ namespace ziv::cmdline {
 
 namespace {
 
-bool is_help(const std::string& arg) { return arg == "--help" || arg == "-h"; }
+// The arguments every program understands without listing them.
+constexpr struct {
+    const char* arg;
+    Info info;
+} kInfoArgs[] = {
+    {"--help", Info::usage},
+    {"-h", Info::usage},
+    {"--version", Info::version},
+    {"--help-man", Info::man_options},
+    {"--help-completion", Info::completion},
+};
+
+const Option kHelpOption{"--help", {}, "print this text and stop", {}, false};
+const Option kVersionOption{"--version", {}, "print the version and stop", {}, false};
 
 // "--name PLACEHOLDER" as the usage text shows it.
 std::string shown(const Option& o) { return o.placeholder.empty() ? o.name : o.name + " " + o.placeholder; }
@@ -78,6 +92,8 @@ Value custom(std::string hint, std::function<bool(const std::string& text)> stor
     return {true, std::move(hint), std::move(store)};
 }
 
+const char* version() { return ZIV_VERSION; }
+
 Option heading(std::string text) { return Option{{}, {}, std::move(text), {}, false}; }
 
 Parsed CommandLine::parse(int argc, const char* const* argv) const {
@@ -100,10 +116,12 @@ Parsed CommandLine::parse(int argc, const char* const* argv) const {
         const auto it = std::find_if(options.begin(), options.end(),
                                      [&name](const Option& o) { return !o.name.empty() && o.name == name; });
         if (it == options.end()) {
-            if (is_help(arg)) {
-                result.help = true;
-                return result;
-            }
+            for (const auto& info : kInfoArgs)
+                if (arg == info.arg) {
+                    result.help = true;
+                    result.info = info.info;
+                    return result;
+                }
             if (arg.size() > 1 && arg[0] == '-') return fail("unknown option " + name);
             return fail("unexpected argument " + arg);
         }
@@ -140,8 +158,7 @@ std::string CommandLine::usage() const {
     }
     text += "\n";
 
-    const Option help_option{"--help", {}, "print this text and stop", {}, false};
-    std::size_t width = shown(help_option).size();
+    std::size_t width = shown(kVersionOption).size();
     for (const Option& o : options) width = std::max(width, shown(o).size());
     const std::size_t column = 2 + width + 3;
     auto add = [&](const Option& o) {
@@ -160,9 +177,69 @@ std::string CommandLine::usage() const {
             line.clear();
         }
     };
-    add(help_option);
+    add(kHelpOption);
+    add(kVersionOption);
     for (const Option& o : options) add(o);
     return text + epilog;
+}
+
+namespace {
+
+// Text with scdoc's inline markup characters taken literally.
+std::string scdoc_literal(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '*' || c == '_' || c == '\\') out += '\\';
+        out += c == '\n' ? ' ' : c;
+    }
+    return out;
+}
+
+bool takes_file(const Option& o) { return o.placeholder == "FILE" || o.placeholder == "PATH"; }
+
+}  // namespace
+
+std::string CommandLine::man_options() const {
+    std::string text;
+    auto add = [&text](const Option& o) {
+        if (o.name.empty()) {
+            text += scdoc_literal(o.help) + "\n\n";
+            return;
+        }
+        text.append("*").append(scdoc_literal(o.name)).append("*");
+        if (!o.placeholder.empty()) text.append(" _").append(scdoc_literal(o.placeholder)).append("_");
+        text.append("\n\t").append(scdoc_literal(o.help)).append("\n\n");
+    };
+    add(kHelpOption);
+    add(kVersionOption);
+    for (const Option& o : options) add(o);
+    return text;
+}
+
+std::string CommandLine::completion() const {
+    // A shell function name may not hold every character a program name may.
+    std::string function = "_";
+    for (const char c : program) function += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    std::string names = kHelpOption.name + " " + kVersionOption.name, files, values;
+    for (const Option& o : options) {
+        if (o.name.empty()) continue;
+        names += " " + o.name;
+        if (o.value.takes_value) (takes_file(o) ? files : values) += o.name + "|";
+    }
+    std::string text = "# bash completion for " + program + "\n" + function + "() {\n" +
+                       "    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n" +
+                       "    case $prev in\n";
+    if (!files.empty()) {
+        files.pop_back();
+        text += "    " + files + ") COMPREPLY=($(compgen -f -- \"$cur\")); return ;;\n";
+    }
+    if (!values.empty()) {
+        values.pop_back();
+        text += "    " + values + ") COMPREPLY=(); return ;;\n";
+    }
+    text += "    esac\n    COMPREPLY=($(compgen -W \"" + names + "\" -- \"$cur\"))\n}\ncomplete -F " + function + " " +
+            program + "\n";
+    return text;
 }
 
 std::optional<int> CommandLine::parse_main(int argc, const char* const* argv, std::FILE* out, std::FILE* err) const {
@@ -172,7 +249,12 @@ std::optional<int> CommandLine::parse_main(int argc, const char* const* argv, st
         return 2;
     }
     if (parsed.help) {
-        std::fputs(usage().c_str(), out);
+        switch (parsed.info) {
+        case Info::usage: std::fputs(usage().c_str(), out); break;
+        case Info::version: std::fprintf(out, "%s %s\n", program.c_str(), version()); break;
+        case Info::man_options: std::fputs(man_options().c_str(), out); break;
+        case Info::completion: std::fputs(completion().c_str(), out); break;
+        }
         return 0;
     }
     return std::nullopt;

@@ -1,6 +1,7 @@
 // One small command-line parser for our programs: a table of options (name,
 // value placeholder, help text, and where the value goes) gives both the
-// parsing and the usage text, so the two cannot drift apart. --help and -h are
+// parsing, the usage text, the man page's option list and the shell
+// completion, so none of them can drift apart. --help, -h and --version are
 // always understood; errors name the option and the value that was wrong.
 #pragma once
 
@@ -33,11 +34,19 @@ struct Option {
     bool required = false;
 };
 
+// What a program prints instead of running. The last two are for the build,
+// which makes the man page and the bash completion from the table.
+enum class Info { usage, version, man_options, completion };
+
 struct Parsed {
     bool ok = true;     // false: `error` says why
-    bool help = false;  // --help was given; nothing after it is looked at
+    bool help = false;  // --help, --version (or a build-time mode) was given; nothing after it is looked at
+    Info info = Info::usage;
     std::string error = {};
 };
+
+// The project's version, as --version shows it.
+const char* version();
 
 struct CommandLine {
     std::string program;
@@ -49,7 +58,15 @@ struct CommandLine {
     // a repeated option keeps its last value.
     Parsed parse(int argc, const char* const* argv) const;
     std::string usage() const;
-    // For main: on --help prints the usage on `out` and gives 0; on an error prints
+    // The OPTIONS section of the man page in scdoc markup: every option with
+    // its placeholder and help text, --help and --version included.
+    std::string man_options() const;
+    // A bash completion script for `program`: the option names, and file names
+    // after an option whose placeholder is FILE or PATH.
+    std::string completion() const;
+    // For main: on --help prints the usage on `out` and gives 0 (likewise
+    // "program VERSION" on --version, and the two texts above on --help-man
+    // and --help-completion); on an error prints
     // "program: error" and the usage on `err` and gives 2; nullopt when the program goes on.
     std::optional<int> parse_main(int argc, const char* const* argv, std::FILE* out = stdout,
                                   std::FILE* err = stderr) const;

@@ -4,8 +4,10 @@
 //
 // usage: regsvr [-u] MODULE
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
+#include "cmdline.h"
 #include "objbase.h"
 #include "winreg.h"
 
@@ -13,7 +15,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: regsvr [-u] MODULE\n"
     "  registers the in-process server MODULE (a relative path is taken from the working directory)\n"
-    "  -u   removes its registration instead\n"
+    "  -u          removes its registration instead\n"
+    "  --version   prints the version and stops\n"
     "The registry folder is $ZIV_REGISTRY_DIR, else the per-user default.\n";
 }  // namespace
 
@@ -24,6 +27,10 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
             std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (arg == "--version") {  // under the name it was installed as
+            std::printf("%s %s\n", std::filesystem::path(argv[0]).filename().c_str(), ziv::cmdline::version());
             return 0;
         }
         if (arg == "-u" && !unregister) {

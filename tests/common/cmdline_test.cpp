@@ -133,6 +133,7 @@ TEST(Cmdline, UsageComesFromTheTable) {
               "usage: grab --server HOST [--port N] [--window x,y,dx,dy,incx,incy] [--size WxH] [--delta D] "
               "[--describe]\n"
               "  --help                         print this text and stop\n"
+              "  --version                      print the version and stop\n"
               "  --server HOST                  camera address\n"
               "  --port N                       TCP port\n"
               "                                 (default 2002)\n"
@@ -178,6 +179,30 @@ TEST(Cmdline, ParseMainPrintsAndGivesTheExitStatus) {
     EXPECT_EQ(bad.status, 2);
     EXPECT_EQ(bad.out, "");
     EXPECT_EQ(bad.err.rfind("grab: unknown option --frobnicate\nusage: grab", 0), 0u) << bad.err;
+}
+
+// The man page's option list and the completion are made from the table at
+// build time: each must name every option, and --version answers alone.
+TEST(Cmdline, VersionManPageAndCompletionComeFromTheTable) {
+    const MainRun version = run_main({"grab", "--version", "--bogus"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("grab ") + ziv::cmdline::version() + "\n");
+
+    const MainRun man = run_main({"grab", "--help-man"});
+    const MainRun completion = run_main({"grab", "--help-completion"});
+    EXPECT_EQ(man.status, 0);
+    EXPECT_EQ(completion.status, 0);
+    Targets t;
+    for (const Option& o : command_line(t).options) {
+        if (o.name.empty()) continue;
+        EXPECT_NE(man.out.find("*" + o.name + "*" + (o.placeholder.empty() ? "" : " _" + o.placeholder + "_")),
+                  std::string::npos)
+            << o.name << "\n"
+            << man.out;
+        EXPECT_NE(completion.out.find(" " + o.name), std::string::npos) << o.name << "\n" << completion.out;
+    }
+    EXPECT_NE(man.out.find("*--version*"), std::string::npos);
+    EXPECT_NE(completion.out.find("complete -F _grab grab\n"), std::string::npos) << completion.out;
 }
 
 }  // namespace
