@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the normal and the sanitizer configuration,
 # runs every test of both through CTest, then each fuzz target for a short
-# while on its seed corpus.
+# while on its seed corpus, then builds, installs, checks and purges the
+# Debian packages (without their tests: those ran above).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -15,3 +16,5 @@ for preset in default asan; do
 done
 echo "== fuzz: every target, 25 s each"
 bash scripts/fuzz.sh all 25
+echo "== packages: build, install, check, purge"
+bash scripts/package-check.sh
