@@ -30,11 +30,28 @@ std::chrono::milliseconds timeout_ms(double seconds) {
     return std::chrono::milliseconds(std::llround(std::min(seconds, 2e6) * 1000.0));
 }
 
+// Marks the camera busy while a call uses it with the lock released: a second
+// thread on the same camera is refused rather than let in on its socket.
+class Busy {
+public:
+    explicit Busy(bool& flag) : flag_(flag) {
+        if (flag_) throw ziv::UsageError("the camera is in use by another thread (one camera per thread)");
+        flag_ = true;
+    }
+    ~Busy() { flag_ = false; }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+private:
+    bool& flag_;
+};
+
 class PyCamera {
 public:
     PyCamera(const std::string& host, int port, double timeout) : camera_(host, port, timeout_ms(timeout)) {}
 
     py::array_t<std::uint8_t> grab(const ziv::Window& window) {
+        Busy busy(busy_);
         ++stream_generation_;  // a running stream ends
         {
             py::gil_scoped_release unlocked;
@@ -48,6 +65,7 @@ public:
 
     // For Stream: starts the live stream and returns its generation.
     std::uint64_t start_stream(const ziv::Window& window) {
+        Busy busy(busy_);
         const std::uint64_t generation = ++stream_generation_;
         py::gil_scoped_release unlocked;
         camera_.start_stream(window);
@@ -57,6 +75,7 @@ public:
     py::array_t<std::uint8_t> next(std::uint64_t generation) {
         if (generation != stream_generation_)
             throw ziv::UsageError("this stream was ended by a later grab() or stream() on the same camera");
+        Busy busy(busy_);
         ziv::Geometry g;
         {
             py::gil_scoped_release unlocked;
@@ -75,7 +94,7 @@ public:
     }
 
     void end_stream(std::uint64_t generation) {
-        if (generation != stream_generation_) return;
+        if (generation != stream_generation_ || busy_) return;
         ++stream_generation_;
         camera_.stop_stream();
     }
@@ -88,6 +107,7 @@ private:
     ziv::Image single_;  // reused by grab()
     std::uint64_t stream_generation_ = 0;
     std::optional<PyGeometry> last_;
+    bool busy_ = false;  // read and written with the lock held
 };
 
 class PyStream {
