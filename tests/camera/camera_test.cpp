@@ -219,6 +219,14 @@ const FailureCase kFailures[] = {
          ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
      },
      ziv::ErrorKind::BadHeader, "not positive"},
+    {"reset mid-image",
+     [](int fd) {
+         send_header(fd, 28 + kPixels, 64, 48);
+         send_pixels(fd, 100);
+         const linger reset{1, 0};  // close with a reset, not an orderly end
+         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+     },
+     ziv::ErrorKind::Receive, "Connection reset by peer"},
     {"silence", wait_for_close, ziv::ErrorKind::Timeout, "no reply from"},
     {"silence mid-image",
      [](int fd) {
