@@ -17,6 +17,8 @@ packages=(
   qt6-image-formats-plugins
   # independent S-record implementation used as an oracle in tests and benchmarks
   srecord
+  # the Python module ziv on zivcam, and its tests
+  python3-dev pybind11-dev python3-numpy python3-pytest
   # the fuzz preset: clang with the libFuzzer and sanitizer runtimes
   clang libclang-rt-14-dev
 )
