@@ -415,7 +415,7 @@ GstFlowReturn create(GstPushSrc* push, GstBuffer** out) {
             const auto started = std::chrono::steady_clock::now();
             if (g.pixel_bytes() == 0) {
                 post(self, GST_MESSAGE_ERROR, GST_RESOURCE_ERROR_SETTINGS,
-                     "The window lies outside the camera's sensor" + where(settings),
+                     "The window lies outside the sensor of the camera" + where(settings),
                      "delivered window " + std::to_string(g.dx) + "x" + std::to_string(g.dy));
                 return GST_FLOW_ERROR;
             }
