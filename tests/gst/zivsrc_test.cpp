@@ -85,11 +85,27 @@ private:
     std::thread thread_;
 };
 
+// GStreamer with the build's plugin folder alone and a registry of the
+// build's: the system's plugins are not scanned, appsink is made from its library.
+void start_gstreamer() {
+    static const bool started = [] {
+        g_setenv("GST_PLUGIN_PATH", ZIV_GST_PLUGIN_DIR, TRUE);
+        g_setenv("GST_PLUGIN_SYSTEM_PATH", ZIV_GST_PLUGIN_DIR, TRUE);
+        g_setenv("GST_REGISTRY", ZIV_GST_REGISTRY, TRUE);
+#ifdef ZIV_GST_SCAN_IN_PROCESS
+        g_setenv("GST_REGISTRY_FORK", "no", TRUE);
+#endif
+        gst_init(nullptr, nullptr);
+        return gst_element_register(nullptr, "appsink", GST_RANK_NONE, GST_TYPE_APP_SINK);
+    }();
+    ASSERT_TRUE(started);
+}
+
 // zivsrc name=src port=P PROPS ! appsink name=sink
 class Pipeline {
 public:
     Pipeline(int port, const std::string& props) {
-        gst_init(nullptr, nullptr);
+        start_gstreamer();
         const std::string line =
             "zivsrc name=src port=" + std::to_string(port) + " " + props + " ! appsink name=sink sync=false";
         GError* error = nullptr;
