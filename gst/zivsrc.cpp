@@ -452,6 +452,10 @@ GstFlowReturn create(GstPushSrc* push, GstBuffer** out) {
             camera->stop_stream();
             st.discont = true;
             if (!reconnect_pause(st)) return GST_FLOW_FLUSHING;
+        } catch (const std::exception& e) {  // no exception may cross into GStreamer's C
+            post(self, GST_MESSAGE_ERROR, GST_RESOURCE_ERROR_FAILED, "The camera's images failed" + where(settings),
+                 e.what());
+            return GST_FLOW_ERROR;
         }
     }
 }
