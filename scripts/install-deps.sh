@@ -22,6 +22,8 @@ packages=(
   # ones (pngenc, multifilesink, vp8enc, webmmux) that record its images
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  # the Python module ziv on zivcam, and its tests
+  python3-dev pybind11-dev python3-numpy python3-pytest
   # the fuzz preset: clang with the libFuzzer and sanitizer runtimes
   clang libclang-rt-14-dev
 )

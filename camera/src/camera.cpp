@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -146,6 +147,10 @@ void Camera::close_socket() {
 
 void Camera::fail_stream() { close_socket(); }
 
+int Camera::poll_ms() const {
+    return int(std::clamp<std::chrono::milliseconds::rep>(timeout_.count(), 1, 24 * 3600 * 1000));
+}
+
 void Camera::connect_socket() {
     close_socket();
     if (cancelled_.load()) throw_cancelled();
@@ -172,7 +177,7 @@ void Camera::connect_socket() {
             if (err == EINPROGRESS) {
                 pollfd p[2] = {{fd, POLLOUT, 0}, {wake_fd_, POLLIN, 0}};
                 int n;
-                do n = ::poll(p, 2, int(timeout_.count()));
+                do n = ::poll(p, 2, poll_ms());
                 while (n < 0 && errno == EINTR);
                 if (p[1].revents) {
                     ::close(fd);
@@ -217,7 +222,7 @@ void Camera::send_request() {
         if (w < 0 && errno == EINTR) continue;
         if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             pollfd p[2] = {{fd_, POLLOUT, 0}, {wake_fd_, POLLIN, 0}};
-            const int n = ::poll(p, 2, int(timeout_.count()));
+            const int n = ::poll(p, 2, poll_ms());
             if (p[1].revents) throw_cancelled();
             if (n == 0) {
                 fail_stream();
@@ -236,7 +241,7 @@ void Camera::send_request() {
 void Camera::wait_readable(bool in_pixels) {
     pollfd p[2] = {{fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
     int n;
-    do n = ::poll(p, 2, int(timeout_.count()));
+    do n = ::poll(p, 2, poll_ms());
     while (n < 0 && errno == EINTR);
     if (p[1].revents || cancelled_.load()) throw_cancelled();
     if (n == 0) {
@@ -277,11 +282,7 @@ void Camera::ensure_requested() {
 Geometry Camera::begin_frame() {
     if (!streaming_) throw UsageError("begin_frame() needs a live stream: call start_stream() first");
     if (phase_ == Phase::HeaderRead) skip_pixels();
-    if (!deferred_.empty()) {
-        const std::string message = std::move(deferred_);
-        deferred_.clear();
-        throw SendError(message);
-    }
+    if (deferred_) std::rethrow_exception(std::exchange(deferred_, nullptr));
     ensure_requested();
     return read_header();
 }
@@ -321,10 +322,8 @@ void Camera::finish_frame() {
     // next image, not to this one, which arrived whole.
     try {
         send_request();
-    } catch (const SendError& e) {
-        deferred_ = e.what();
-    } catch (const TimeoutError& e) {
-        deferred_ = e.what();
+    } catch (const Error&) {
+        deferred_ = std::current_exception();
     }
 }
 
@@ -392,14 +391,14 @@ void Camera::start_stream(const Window& window) {
     window_ = window;
     request_ = window;
     streaming_ = true;
-    deferred_.clear();
+    deferred_ = nullptr;
     connect_socket();
     send_request();
 }
 
 void Camera::stop_stream() {
     streaming_ = false;
-    deferred_.clear();
+    deferred_ = nullptr;
     close_socket();
 }
 

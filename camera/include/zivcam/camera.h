@@ -26,6 +26,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -148,7 +149,8 @@ std::int64_t max_rows(const Window& request);
 class Camera {
 public:
     // Nothing is connected yet. `timeout` bounds connecting and every wait for
-    // the camera: a camera silent for longer gives TimeoutError.
+    // the camera: a camera silent for longer gives TimeoutError (taken as
+    // 1 ms to 24 h).
     Camera(std::string host, int port, std::chrono::milliseconds timeout = std::chrono::seconds(5));
     ~Camera();
     Camera(const Camera&) = delete;
@@ -207,6 +209,7 @@ private:
     void ensure_requested();
     Geometry read_header();
     void finish_frame();
+    int poll_ms() const;
     [[noreturn]] void throw_cancelled();
 
     std::string host_;
@@ -222,7 +225,7 @@ private:
     Geometry frame_;
     std::uint64_t images_ = 0;
     std::vector<std::uint8_t> scratch_;  // strided reads
-    std::string deferred_;               // a failed re-request, reported by the next frame
+    std::exception_ptr deferred_;        // a failed re-request, reported by the next frame
 };
 
 }  // namespace ziv
