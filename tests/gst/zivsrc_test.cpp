@@ -106,8 +106,8 @@ class Pipeline {
 public:
     Pipeline(int port, const std::string& props) {
         start_gstreamer();
-        const std::string line =
-            "zivsrc name=src port=" + std::to_string(port) + " " + props + " ! appsink name=sink sync=false";
+        const std::string line = "zivsrc name=src port=" + std::to_string(port) + " " + props +
+                                 " ! appsink name=sink sync=false max-buffers=2";
         GError* error = nullptr;
         pipeline_ = gst_parse_launch(line.c_str(), &error);
         EXPECT_EQ(error, nullptr) << error->message << " (is the plugin on GST_PLUGIN_PATH?)";
@@ -174,11 +174,12 @@ TEST(ZivSrc, BuffersAreTheCamerasImagesAtTheDefaultStrideWithRisingTimestamps) {
         Pipeline p(camsim.server.port(), window_props(c.request));
         ASSERT_TRUE(p.ok());
         p.play();
-        // The same replies camsim sends, from a model of its own: images 0, 1, 2.
+        // The same replies camsim sends, from a model of its own: images 0 to 5.
         ziv::camsim::ImageModel model(ziv::camsim::FrameSource::pattern(1280, 1024));
         ziv::camsim::Session session(model);
         GstClockTime last = GST_CLOCK_TIME_NONE;
-        for (int frame = 0; frame < 3; ++frame) {
+        std::vector<GstSample*> held;  // kept while more images pass: their memory must not be reused
+        for (int frame = 0; frame < 6; ++frame) {
             GstSample* sample = p.pull();
             ASSERT_NE(sample, nullptr) << "frame " << frame;
             GstVideoInfo info;
@@ -187,17 +188,18 @@ TEST(ZivSrc, BuffersAreTheCamerasImagesAtTheDefaultStrideWithRisingTimestamps) {
             EXPECT_EQ(GST_VIDEO_INFO_WIDTH(&info), c.width);
             EXPECT_EQ(GST_VIDEO_INFO_HEIGHT(&info), c.rows);
             EXPECT_EQ(GST_VIDEO_INFO_PLANE_STRIDE(&info, 0), c.stride);
-
-            GstBuffer* buffer = gst_sample_get_buffer(sample);
-            const GstClockTime pts = GST_BUFFER_PTS(buffer);
+            const GstClockTime pts = GST_BUFFER_PTS(gst_sample_get_buffer(sample));
             EXPECT_TRUE(GST_CLOCK_TIME_IS_VALID(pts));
             if (GST_CLOCK_TIME_IS_VALID(last)) {
                 EXPECT_GT(pts, last);
             }
             last = pts;
-
+            held.push_back(sample);
+        }
+        for (size_t frame = 0; frame < held.size(); ++frame) {
             const auto reply = session.build_reply(c.request);
             const std::uint8_t* want = reply.data() + imageproto::kHeaderSize;
+            GstBuffer* buffer = gst_sample_get_buffer(held[frame]);
             GstMapInfo map;
             ASSERT_TRUE(gst_buffer_map(buffer, &map, GST_MAP_READ));
             ASSERT_GE(map.size, size_t(c.stride * c.rows));
@@ -207,7 +209,7 @@ TEST(ZivSrc, BuffersAreTheCamerasImagesAtTheDefaultStrideWithRisingTimestamps) {
                     wrong += map.data[r * c.stride + i] != (i < c.width ? want[r * c.width + i] : 0);
             EXPECT_EQ(wrong, 0) << "bytes differing from camsim's image " << frame << " (fill bytes: 0)";
             gst_buffer_unmap(buffer, &map);
-            gst_sample_unref(sample);
+            gst_sample_unref(held[frame]);
         }
         GstQuery* latency = gst_query_new_latency();
         ASSERT_TRUE(gst_element_query(p.src(), latency));
