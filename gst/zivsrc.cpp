@@ -20,6 +20,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <source_location>
 #include <string>
 
 GST_DEBUG_CATEGORY_STATIC(ziv_src_debug);
@@ -117,10 +118,11 @@ GstStaticPadTemplate src_template =
 
 State& state_of(gpointer self) { return *GST_ZIV_SRC(self)->state; }
 
+// An error or warning on the bus, with the caller's place in the source.
 void post(GstZivSrc* self, GstMessageType type, GstResourceError code, const std::string& text,
-          const std::string& debug) {
+          const std::string& debug, const std::source_location where = std::source_location::current()) {
     gst_element_message_full(GST_ELEMENT(self), type, GST_RESOURCE_ERROR, code, g_strdup(text.c_str()),
-                             g_strdup(debug.c_str()), __FILE__, GST_FUNCTION, __LINE__);
+                             g_strdup(debug.c_str()), where.file_name(), where.function_name(), int(where.line()));
 }
 
 std::string where(const Settings& s) { return " at " + s.server + ":" + std::to_string(s.port) + "."; }
