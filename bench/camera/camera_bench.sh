@@ -7,9 +7,11 @@
 #
 # usage: bash bench/camera/camera_bench.sh     (after building into build/)
 #   BIN=dir  programs (default build/bin); RUNS=n runs per figure (default 5)
+#   SIZE=WxH one size only
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source bench/image/common.sh
+if [[ -n ${SIZE:-} ]]; then SIZES=("$SIZE"); fi  # one size only
 require camsim bench_bare_client bench_zivcam_stream
 start_camsim
 

@@ -8,10 +8,12 @@
 #
 # usage: bash bench/python/python_bench.sh     (after building into build/)
 #   BIN=dir  programs (default build/bin); RUNS=n runs per figure (default 5)
+#   SIZE=WxH one size only
 #   PYTHON=python3 (default /usr/bin/python3); the module from build/python
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source bench/image/common.sh
+if [[ -n ${SIZE:-} ]]; then SIZES=("$SIZE"); fi  # one size only
 require camsim bench_bare_client
 PYTHON=${PYTHON:-/usr/bin/python3}
 export PYTHONPATH=${PYTHONPATH:-build/python}
