@@ -232,15 +232,22 @@ TEST(ZivSrc, NewCapsWhenTheWindowChangesWhilePlaying) {
     ASSERT_NE(sample, nullptr);
     gst_sample_unref(sample);
     g_object_set(p.src(), "dx", 32, "incry", 2, nullptr);
-    sample = p.pull();
-    ASSERT_NE(sample, nullptr);
+    // Images already asked for (and queued at the sink) still have the old
+    // window: the new one comes within a few.
     GstVideoInfo info;
-    ASSERT_TRUE(gst_video_info_from_caps(&info, gst_sample_get_caps(sample)));
+    for (int i = 0; i < 10; ++i) {
+        sample = p.pull();
+        ASSERT_NE(sample, nullptr);
+        ASSERT_TRUE(gst_video_info_from_caps(&info, gst_sample_get_caps(sample)));
+        if (GST_VIDEO_INFO_WIDTH(&info) != 64) break;
+        gst_sample_unref(sample);
+        sample = nullptr;
+    }
     EXPECT_EQ(GST_VIDEO_INFO_WIDTH(&info), 32);
     EXPECT_EQ(GST_VIDEO_INFO_HEIGHT(&info), 24);
     EXPECT_EQ(GST_VIDEO_INFO_PAR_N(&info), 1);
     EXPECT_EQ(GST_VIDEO_INFO_PAR_D(&info), 2);
-    gst_sample_unref(sample);
+    if (sample) gst_sample_unref(sample);
 }
 
 TEST(ZivSrc, FailuresAreElementErrorsWithTheReason) {
