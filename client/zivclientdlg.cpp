@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "ddx.h"
 #include "filedlg.h"
@@ -21,7 +22,10 @@ constexpr struct {
 } kFailureTexts[] = {
     {PR_CONNECTION_CLOSED, "Connection with server lost."},
     {PR_CONNECT_FAILED, "No server to connect to."},
+    {PR_RECEIVE_FAILED, "Receive ERROR!"},
     {PR_SEND_FAILED, "Send ERROR!"},
+    {PR_BAD_GEOMETRY, "Image cannot be shown!"},
+    {PR_NO_MEMORY, "No memory for the image!"},
 };
 
 std::string TimingText(const char* format, DWORD now, DWORD then) {
@@ -51,8 +55,7 @@ FittedWindows FitToImage(const CRect& dialog, const CRect& control, LONG w, LONG
     return fitted;
 }
 
-CZivClientDlg::CZivClientDlg(QWidget* pParent)
-    : CDialog(kClientDialog, pParent), m_hIcon(AfxLoadIcon(IDR_MAINFRAME)) {}
+CZivClientDlg::CZivClientDlg(QWidget* pParent) : CDialog(kClientDialog, pParent), m_hIcon(AfxLoadIcon(IDR_MAINFRAME)) {}
 
 CZivClientDlg::~CZivClientDlg() { DestroyWindow(); }
 
@@ -179,8 +182,13 @@ void CZivClientDlg::OnLiveMode() {
 void CZivClientDlg::OnPictureReady(LONG status) {
     switch (status) {
     case PR_REQUEST_SENT: g_tRequestSent = GetTickCount(); break;
-    case PR_IMAGE_STARTED: g_tImageStarted = GetTickCount(); break;
+    case PR_IMAGE_STARTED:
+        g_tImageStarted = GetTickCount();
+        m_bImageRefused = false;
+        break;
     case PR_IMAGE_READY: {
+        // The control completes a refused image too; it still shows the one before.
+        if (std::exchange(m_bImageRefused, false)) break;
         const DWORD now = GetTickCount();
         m_strStatus2 = ReceivedText(now, g_tRequestSent);
         m_strStatus1 = RenderedText(now, g_tImageStarted);
@@ -188,6 +196,7 @@ void CZivClientDlg::OnPictureReady(LONG status) {
         break;
     }
     default:
+        if (status == PR_BAD_GEOMETRY) m_bImageRefused = true;
         for (const auto& failure : kFailureTexts)
             if (failure.status == status) m_strStatus2 = failure.text;
         break;

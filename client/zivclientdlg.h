@@ -74,6 +74,8 @@ protected:
 private:
     void FitToImage();
     HICON m_hIcon;
+    // Status 6 came for the image in progress: its status 0 shows no timing and fits nothing.
+    bool m_bImageRefused = false;
 };
 
 class CAboutDlg : public CDialog {

@@ -131,7 +131,7 @@ TEST_F(ClientDialog, StartsWithTheDefaultsAndTheArgumentsOfTheCommandLine) {
     const struct {
         int id;
         const char* text;
-    } fields[] = {{IDC_SERVERIP, ""}, {IDC_SERVERPORT, "2002"}, {IDC_X, "0"},    {IDC_Y, "0"},       {IDC_DX, "640"},
+    } fields[] = {{IDC_SERVERIP, ""}, {IDC_SERVERPORT, "2002"}, {IDC_X, "0"},    {IDC_Y, "0"},      {IDC_DX, "640"},
                   {IDC_DY, "480"},    {IDC_INCX, "1"},          {IDC_INCY, "1"}, {IDC_STATUS1, ""}, {IDC_STATUS2, ""}};
     for (const auto& f : fields) EXPECT_EQ(text(f.id), f.text) << f.id;
     EXPECT_FALSE(static_cast<QCheckBox*>(item(IDC_LIVEMODE))->isChecked());
@@ -170,9 +170,9 @@ TEST_F(ClientDialog, GetImageChecksTheWindowAfterPassingServerAndPort) {
         const char* value;
         bool requested;
     } cases[] = {
-        {IDC_X, "0", true},      {IDC_DX, "0", true},     {IDC_DY, "0", true},    {IDC_X, "-1", false},
-        {IDC_Y, "-1", false},    {IDC_DX, "-1", false},   {IDC_DY, "-1", false},  {IDC_INCX, "0", false},
-        {IDC_INCY, "0", false},  {IDC_INCX, "-2", false}, {IDC_INCY, " +3 ", true},
+        {IDC_X, "0", true},     {IDC_DX, "0", true},     {IDC_DY, "0", true},      {IDC_X, "-1", false},
+        {IDC_Y, "-1", false},   {IDC_DX, "-1", false},   {IDC_DY, "-1", false},    {IDC_INCX, "0", false},
+        {IDC_INCY, "0", false}, {IDC_INCX, "-2", false}, {IDC_INCY, " +3 ", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.id) + " = " + c.value);
@@ -201,9 +201,9 @@ TEST_F(ClientDialog, GetImageChecksTheWindowAfterPassingServerAndPort) {
 
 TEST_F(ClientDialog, AFieldThatIsNoIntegerKeepsItsValueAndThoseAfterIt) {
     TestDlg& d = open();
-    type(IDC_X, "5");        // exchanged before DX: taken
-    type(IDC_DX, "12a");     // refused
-    type(IDC_DY, "100");     // after it: keeps 480
+    type(IDC_X, "5");              // exchanged before DX: taken
+    type(IDC_DX, "12a");           // refused
+    type(IDC_DY, "100");           // after it: keeps 480
     type(IDC_SERVERPORT, "6000");  // after it as well
     d.OnGetImage();
     EXPECT_EQ(boxes, std::vector<std::string>{"Please enter an integer."});
@@ -214,28 +214,36 @@ TEST_F(ClientDialog, AFieldThatIsNoIntegerKeepsItsValueAndThoseAfterIt) {
 }
 
 TEST_F(ClientDialog, EveryStatusHasItsLineAndTypingIsOverwritten) {
+    constexpr const char* kRequested = "Request for new image selected.";
+    constexpr const char* kRendered = "Last image rendered for 0 ms.";
+    constexpr const char* kReceived = "Last image received for 0 ms";
     const struct {
-        LONG status;
+        std::vector<LONG> statuses;
         const char* line1;
         const char* line2;
+        bool fitted;
     } cases[] = {
-        {1, "Request for new image selected.", "Connection with server lost."},
-        {2, "Request for new image selected.", "No server to connect to."},
-        {4, "Request for new image selected.", "Send ERROR!"},
-        {3, "Request for new image selected.", ""},
-        {6, "Request for new image selected.", ""},
-        {7, "Request for new image selected.", ""},
-        {5, "Request for new image selected.", ""},
+        {{1}, kRequested, "Connection with server lost.", false},
+        {{2}, kRequested, "No server to connect to.", false},
+        {{3}, kRequested, "Receive ERROR!", false},
+        {{4}, kRequested, "Send ERROR!", false},
+        {{7}, kRequested, "No memory for the image!", false},
+        {{5}, kRequested, "", false},
+        {{9, 8, 0}, kRendered, kReceived, true},
+        {{9, 8, 6, 0}, kRequested, "Image cannot be shown!", false},  // refused: no timing, no fitting
+        {{9, 8, 6, 0, 9, 8, 0}, kRendered, kReceived, true},          // the next image is good again
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.status);
+        SCOPED_TRACE(::testing::PrintToString(c.statuses));
         TestDlg& d = open();
         d.OnGetImage();
+        control->log.clear();
         type(IDC_X, "77");
-        control->fire(c.status);
+        for (const LONG status : c.statuses) control->fire(status);
         EXPECT_EQ(text(IDC_STATUS1), c.line1);
         EXPECT_EQ(text(IDC_STATUS2), c.line2);
         EXPECT_EQ(text(IDC_X), "0");
+        EXPECT_EQ(!control->log.empty() && control->log.back().starts_with("SetPosition"), c.fitted);
     }
 }
 
@@ -261,7 +269,7 @@ TEST(FitToImage, GrowsShrinksAndKeepsTheFirstStartSize) {
     } cases[] = {
         {640, 480, &initial, CRect(100, 50, 910, 630), CRect(170, 0, 810, 480)},  // grows
         {214, 480, &initial, CRect(100, 50, 500, 630), CRect(170, 0, 384, 480)},  // first-start width
-        {10, 10, &initial, CRect(100, 50, 500, 400), CRect(170, 0, 180, 10)},                // both minimums
+        {10, 10, &initial, CRect(100, 50, 500, 400), CRect(170, 0, 180, 10)},     // both minimums
         {10, 10, nullptr, CRect(100, 50, 280, 160), CRect(170, 0, 180, 10)},      // none known
     };
     for (const auto& c : cases) {
