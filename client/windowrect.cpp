@@ -2,6 +2,7 @@
 #include "windowrect.h"
 
 #include <algorithm>
+#include <optional>
 #include <cstring>
 
 #include "winreg.h"
@@ -32,6 +33,23 @@ RECT PlaceInside(const RECT& rect, const RECT& work) {
     return RECT{LONG(left), LONG(top), LONG(left + width), LONG(top + height)};
 }
 
+std::optional<RECT> LimitRect(const RECT& rect, const RECT& work, LONG minWidth, LONG minHeight, bool place) {
+    if (rect.right <= rect.left || rect.bottom <= rect.top) return std::nullopt;
+    const auto limit = [](long long size, long long least, long long most) {
+        return std::min(std::max(size, least), std::max(most, 1LL));
+    };
+    const long long width = static_cast<long long>(rect.right) - rect.left;
+    const long long height = static_cast<long long>(rect.bottom) - rect.top;
+    const long long w = limit(width, minWidth, static_cast<long long>(work.right) - work.left);
+    const long long h = limit(height, minHeight, static_cast<long long>(work.bottom) - work.top);
+    if (w == width && h == height && !place) return rect;
+    // Resized, it goes wholly onto the screen: a window cut down to the work
+    // area's size may otherwise be left wholly off it.
+    const long long left = std::clamp<long long>(rect.left, work.left, std::max<long long>(work.left, work.right - w));
+    const long long top = std::clamp<long long>(rect.top, work.top, std::max<long long>(work.top, work.bottom - h));
+    return RECT{LONG(left), LONG(top), LONG(left + w), LONG(top + h)};
+}
+
 BOOL SaveWindowRect(const CWnd* pWnd, LPCTSTR name) {
     if (!name || !*name || !pWnd) return FALSE;
     HKEY key = nullptr;
@@ -56,7 +74,17 @@ BOOL RestoreWindowRect(CWnd* pWnd, LPCTSTR name, BOOL bChild) {
     const LONG result = RegQueryValueEx(key, name, nullptr, &type, bytes, &size);
     RegCloseKey(key);
     if (result != ERROR_SUCCESS || type != REG_BINARY || size != sizeof bytes) return FALSE;
-    RECT rect = UnpackRect(bytes);
+    const RECT stored = UnpackRect(bytes);
+    MONITORINFO info{sizeof info, {}, {}, 0};
+    if (!GetMonitorInfo(MonitorFromRect(&stored, MONITOR_DEFAULTTONEAREST), &info)) return FALSE;
+    // A stored rectangle is bound by the screen: no larger than its work area, and a
+    // window that lies wholly off every screen today is put on the nearest one.
+    const LONG minWidth = bChild ? 1 : GetSystemMetrics(SM_CXMINTRACK);
+    const LONG minHeight = bChild ? 1 : GetSystemMetrics(SM_CYMINTRACK);
+    const bool offScreen = MonitorFromRect(&stored, MONITOR_DEFAULTTONULL) == nullptr;
+    const std::optional<RECT> usable = LimitRect(stored, info.rcWork, minWidth, minHeight, offScreen);
+    if (!usable) return FALSE;
+    RECT rect = *usable;
     if (bChild) {
         CWnd parent;
         if (HWND owner = pWnd->GetParent()) {
@@ -64,11 +92,6 @@ BOOL RestoreWindowRect(CWnd* pWnd, LPCTSTR name, BOOL bChild) {
             parent.ScreenToClient(&rect);
             parent.Detach();
         }
-    } else if (MonitorFromRect(&rect, MONITOR_DEFAULTTONULL) == nullptr) {
-        // A monitor that held the window is gone: the nearest one shows it.
-        MONITORINFO info{sizeof info, {}, {}, 0};
-        if (GetMonitorInfo(MonitorFromRect(&rect, MONITOR_DEFAULTTONEAREST), &info))
-            rect = PlaceInside(rect, info.rcWork);
     }
     pWnd->MoveWindow(&rect, TRUE);
     return TRUE;

@@ -23,9 +23,10 @@ ziv::cmdline::CommandLine ClientCommandLine(std::string& server, int& port) {
                  text(server)},
                 {"--port", "N", "its TCP port for the Server Port field (default 2002)", integer(port, 0, 65535)},
             },
-        .epilog = "The image control is created by its class identifier through the registry: register it first\n"
-                  "with regsvr <path of the ziVControl module>. Right-click the dialog (or press Alt+Space) for its\n"
-                  "system menu, with the About box.\n",
+        .epilog =
+            "The image control is created by its class identifier through the registry: register it first\n"
+            "with regsvr <path of the ziVControl module>. Right-click the dialog (or press Alt+Space) for its\n"
+            "system menu, with the About box.\n",
     };
 }
 
@@ -41,8 +42,8 @@ std::string ControlMissingText(HRESULT hr) {
         if (!CoGetLastLoadError().empty()) text += ": " + CoGetLastLoadError();
         text += ".";
     }
-    text += "\n\nRegister it with:\n    regsvr <path of ziVControl.so>\n(registry folder in use: " +
-            RegistryFolder() + ")";
+    text +=
+        "\n\nRegister it with:\n    regsvr <path of ziVControl.so>\n(registry folder in use: " + RegistryFolder() + ")";
     return text;
 }
 }  // namespace

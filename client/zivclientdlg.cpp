@@ -1,8 +1,11 @@
 // The main dialog's handlers.
 #include "zivclientdlg.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <utility>
 
 #include "ddx.h"
 #include "filedlg.h"
@@ -21,7 +24,10 @@ constexpr struct {
 } kFailureTexts[] = {
     {PR_CONNECTION_CLOSED, "Connection with server lost."},
     {PR_CONNECT_FAILED, "No server to connect to."},
+    {PR_RECEIVE_FAILED, "Receive ERROR!"},
     {PR_SEND_FAILED, "Send ERROR!"},
+    {PR_BAD_GEOMETRY, "Image cannot be shown!"},
+    {PR_NO_MEMORY, "No memory for the image!"},
 };
 
 std::string TimingText(const char* format, DWORD now, DWORD then) {
@@ -39,20 +45,42 @@ std::string RenderedText(DWORD now, DWORD imageStarted) {
     return TimingText("Last image rendered for %ld ms.", now, imageStarted);
 }
 
-FittedWindows FitToImage(const CRect& dialog, const CRect& control, LONG w, LONG h, const CRect* minimum) {
-    FittedWindows fitted{dialog, CRect(control.left, control.top, control.left + w, control.top + h)};
-    CRect& d = fitted.dialog;
-    d.right += fitted.control.right - control.right;
-    d.bottom += fitted.control.bottom - control.bottom;
+FittedWindows FitToImage(const CRect& dialog, const CRect& control, LONG w, LONG h, const CRect* minimum,
+                         const RECT& work) {
+    using Wide = long long;
+    const auto span = [](LONG from, LONG to) { return Wide(to) - from; };
+    const auto saturate = [](Wide v) {
+        return LONG(std::clamp<Wide>(v, std::numeric_limits<LONG>::min(), std::numeric_limits<LONG>::max()));
+    };
+    const Wide workWidth = std::max<Wide>(span(work.left, work.right), 1);
+    const Wide workHeight = std::max<Wide>(span(work.top, work.bottom), 1);
+    const Wide dialogWidth = span(dialog.left, dialog.right), dialogHeight = span(dialog.top, dialog.bottom);
+    const Wide controlWidth = span(control.left, control.right), controlHeight = span(control.top, control.bottom);
+    // The control no larger than the dialog can show on the screen: it draws
+    // the image 1:1 from its top left, so a larger image is cut at the right
+    // and bottom instead of making windows wider than any screen.
+    const Wide width =
+        std::clamp<Wide>(w, 0, std::max<Wide>(workWidth - std::max<Wide>(dialogWidth - controlWidth, 0), 1));
+    const Wide height =
+        std::clamp<Wide>(h, 0, std::max<Wide>(workHeight - std::max<Wide>(dialogHeight - controlHeight, 0), 1));
+    Wide newWidth = dialogWidth + width - controlWidth, newHeight = dialogHeight + height - controlHeight;
     if (minimum) {
-        if (d.Height() < minimum->Height()) d.bottom = d.top + minimum->Height();
-        if (d.Width() < minimum->Width()) d.right = d.left + minimum->Width();
+        newWidth = std::max(newWidth, span(minimum->left, minimum->right));
+        newHeight = std::max(newHeight, span(minimum->top, minimum->bottom));
     }
-    return fitted;
+    newWidth = std::clamp<Wide>(newWidth, 1, workWidth);
+    newHeight = std::clamp<Wide>(newHeight, 1, workHeight);
+    // A dialog that grows past the work area's right or bottom edge moves back
+    // onto it, as far as it can; it never moves the other way.
+    Wide left = dialog.left, top = dialog.top;
+    if (newWidth > dialogWidth) left = std::min<Wide>(left, std::max<Wide>(work.left, Wide(work.right) - newWidth));
+    if (newHeight > dialogHeight) top = std::min<Wide>(top, std::max<Wide>(work.top, Wide(work.bottom) - newHeight));
+    return FittedWindows{
+        CRect(saturate(left), saturate(top), saturate(left + newWidth), saturate(top + newHeight)),
+        CRect(control.left, control.top, saturate(control.left + width), saturate(control.top + height))};
 }
 
-CZivClientDlg::CZivClientDlg(QWidget* pParent)
-    : CDialog(kClientDialog, pParent), m_hIcon(AfxLoadIcon(IDR_MAINFRAME)) {}
+CZivClientDlg::CZivClientDlg(QWidget* pParent) : CDialog(kClientDialog, pParent), m_hIcon(AfxLoadIcon(IDR_MAINFRAME)) {}
 
 CZivClientDlg::~CZivClientDlg() { DestroyWindow(); }
 
@@ -179,8 +207,13 @@ void CZivClientDlg::OnLiveMode() {
 void CZivClientDlg::OnPictureReady(LONG status) {
     switch (status) {
     case PR_REQUEST_SENT: g_tRequestSent = GetTickCount(); break;
-    case PR_IMAGE_STARTED: g_tImageStarted = GetTickCount(); break;
+    case PR_IMAGE_STARTED:
+        g_tImageStarted = GetTickCount();
+        m_bImageRefused = false;
+        break;
     case PR_IMAGE_READY: {
+        // The control completes a refused image too; it still shows the one before.
+        if (std::exchange(m_bImageRefused, false)) break;
         const DWORD now = GetTickCount();
         m_strStatus2 = ReceivedText(now, g_tRequestSent);
         m_strStatus1 = RenderedText(now, g_tImageStarted);
@@ -188,6 +221,7 @@ void CZivClientDlg::OnPictureReady(LONG status) {
         break;
     }
     default:
+        if (status == PR_BAD_GEOMETRY) m_bImageRefused = true;
         for (const auto& failure : kFailureTexts)
             if (failure.status == status) m_strStatus2 = failure.text;
         break;
@@ -202,10 +236,15 @@ void CZivClientDlg::FitToImage() {
     GetWindowRect(&dialog);
     m_ziv.GetWindowRect(&control);
     ScreenToClient(&control);
-    const FittedWindows fitted = ::FitToImage(dialog, control, w, h, m_bHaveInitial ? &m_rcInitial : nullptr);
+    // Without a screen to go by, the windows are bound by nothing but the arithmetic.
+    constexpr LONG kFar = 1 << 30;
+    MONITORINFO monitor{sizeof monitor, {}, {-kFar, -kFar, kFar, kFar}, 0};
+    GetMonitorInfo(MonitorFromRect(&dialog, MONITOR_DEFAULTTONEAREST), &monitor);
+    const FittedWindows fitted =
+        ::FitToImage(dialog, control, w, h, m_bHaveInitial ? &m_rcInitial : nullptr, monitor.rcWork);
     // A top-level window's rectangle is in screen coordinates, which is what it moves in.
     MoveWindow(&fitted.dialog, TRUE);
-    m_ziv.SetPosition(fitted.control.left, fitted.control.top, w, h);
+    m_ziv.SetPosition(fitted.control.left, fitted.control.top, fitted.control.Width(), fitted.control.Height());
 }
 
 CAboutDlg::CAboutDlg() : CDialog(kAboutDialog) {}

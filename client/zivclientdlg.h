@@ -23,12 +23,15 @@ std::string RenderedText(DWORD now, DWORD imageStarted);
 
 // The fitting of the windows to a w x h image: `dialog` is the dialog's
 // window rectangle, `control` the control's in the dialog's client
-// coordinates, `minimum` (optional) the dialog's first-start rectangle.
+// coordinates, `minimum` (optional) the dialog's first-start rectangle,
+// `work` the screen's work area, which bounds the dialog's size (the control
+// shrinks to fit, the image inside it is cut).
 struct FittedWindows {
     CRect dialog;
     CRect control;
 };
-FittedWindows FitToImage(const CRect& dialog, const CRect& control, LONG w, LONG h, const CRect* minimum);
+FittedWindows FitToImage(const CRect& dialog, const CRect& control, LONG w, LONG h, const CRect* minimum,
+                         const RECT& work);
 
 class CZivClientDlg : public CDialog {
 public:
@@ -74,6 +77,8 @@ protected:
 private:
     void FitToImage();
     HICON m_hIcon;
+    // Status 6 came for the image in progress: its status 0 shows no timing and fits nothing.
+    bool m_bImageRefused = false;
 };
 
 class CAboutDlg : public CDialog {

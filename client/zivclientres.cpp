@@ -49,17 +49,17 @@ constexpr DialogItemTemplate kAboutItems[] = {
 
 // A camera seen from the front: body, lens, release button.
 constexpr const char* kCameraIcon[] = {
-    "                                ", "                                ", "                                ",
-    "                                ", "         ########               ", "        #++++++++#              ",
-    "  ###################### ####   ", " #++++++++++++++++++++++#++++#  ", " #+######++++++++++++++++####+# ",
+    "                                ",  "                                ",  "                                ",
+    "                                ",  "         ########               ",  "        #++++++++#              ",
+    "  ###################### ####   ",  " #++++++++++++++++++++++#++++#  ",  " #+######++++++++++++++++####+# ",
     " #+#----#+++++######+++++++++++# ", " #+######+++###oooooo###+++++++# ", " #+++++++++##oo######oo##++++++# ",
     " #++++++++#oo##------##oo#+++++# ", " #+++++++#oo#---oooo---#oo#++++# ", " #+++++++#o#--oo####oo--#o#++++# ",
     " #++++++#oo#-oo######oo-#oo#+++# ", " #++++++#o#--o########o--#o#+++# ", " #++++++#o#-oo###--###oo-#o#+++# ",
     " #++++++#o#-oo##----##oo-#o#+++# ", " #++++++#o#--o###--###o--#o#+++# ", " #++++++#oo#-oo######oo-#oo#+++# ",
     " #+++++++#o#--oo####oo--#o#++++# ", " #+++++++#oo#---oooo---#oo#++++# ", " #++++++++#oo##------##oo#+++++# ",
     " #+++++++++##oo######oo##++++++# ", " #++++++++++++###oooo###+++++++# ", " #+++++++++++++++####++++++++++# ",
-    "  #############################  ", "                                ", "                                ",
-    "                                ", "                                ",
+    "  #############################  ", "                                ",  "                                ",
+    "                                ",  "                                ",
 };
 constexpr IconResource kIcons[] = {{IDR_MAINFRAME, kCameraIcon}};
 
@@ -76,12 +76,19 @@ constexpr struct {
 constexpr DWORD kClientStyle =
     DS_SETFONT | WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
 
-const DialogTemplate kClientDialog{
-    IDD_ZIVCLIENT_DIALOG, kClientStyle, "zivClient", 0, 0, 268, 212, "MS Shell Dlg", 8, kClientItems,
-    WS_EX_APPWINDOW};
+const DialogTemplate kClientDialog{IDD_ZIVCLIENT_DIALOG, kClientStyle,   "zivClient", 0, 0, 268, 212, "MS Shell Dlg", 8,
+                                   kClientItems,         WS_EX_APPWINDOW};
 
-const DialogTemplate kAboutDialog{IDD_ABOUTBOX,  DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
-                                  "About zivClient", 0, 0, 235, 55, "MS Shell Dlg", 8, kAboutItems};
+const DialogTemplate kAboutDialog{IDD_ABOUTBOX,
+                                  DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                                  "About zivClient",
+                                  0,
+                                  0,
+                                  235,
+                                  55,
+                                  "MS Shell Dlg",
+                                  8,
+                                  kAboutItems};
 
 const std::span<const IconResource> kClientIcons = kIcons;
 

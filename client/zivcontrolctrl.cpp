@@ -10,9 +10,9 @@ void CZivcontrolctrl::SetPort(LONG port) { SetProperty(dispidPort, COleVariant(p
 void CZivcontrolctrl::SetLive(BOOL live) { SetProperty(dispidLive, COleVariant(live != FALSE)); }
 
 void CZivcontrolctrl::RequestImage(LONG x, LONG y, LONG dx, LONG dy, LONG incrx, LONG incry) {
-    InvokeHelper(dispidRequestImage, DISPATCH_METHOD, VT_EMPTY, nullptr,
-                 {COleVariant(x), COleVariant(y), COleVariant(dx), COleVariant(dy), COleVariant(incrx),
-                  COleVariant(incry)});
+    InvokeHelper(
+        dispidRequestImage, DISPATCH_METHOD, VT_EMPTY, nullptr,
+        {COleVariant(x), COleVariant(y), COleVariant(dx), COleVariant(dy), COleVariant(incrx), COleVariant(incry)});
 }
 
 void CZivcontrolctrl::SetPosition(LONG x, LONG y, LONG dx, LONG dy) {
@@ -30,9 +30,9 @@ BOOL CZivcontrolctrl::SaveToBmp(const std::string& fileName) {
 
 void CZivcontrolctrl::GetImgAttrib(LONG* x, LONG* y, LONG* dx, LONG* dy) {
     LONG values[4] = {0, 0, 0, 0};
-    InvokeHelper(dispidGetImgAttrib, DISPATCH_METHOD, VT_EMPTY, nullptr,
-                 {VariantByRef(&values[0]), VariantByRef(&values[1]), VariantByRef(&values[2]),
-                  VariantByRef(&values[3])});
+    InvokeHelper(
+        dispidGetImgAttrib, DISPATCH_METHOD, VT_EMPTY, nullptr,
+        {VariantByRef(&values[0]), VariantByRef(&values[1]), VariantByRef(&values[2]), VariantByRef(&values[3])});
     if (x) *x = values[0];
     if (y) *y = values[1];
     if (dx) *dx = values[2];

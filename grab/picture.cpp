@@ -42,7 +42,7 @@ bool OutputName::parse(const std::string& text) {
         if (parsed.zero_pad_) ++i;
         std::size_t digits = 0;
         for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits)
-            parsed.width_ = parsed.width_ * 10 + (text[i] - '0');
+            if (digits < 2) parsed.width_ = parsed.width_ * 10 + (text[i] - '0');  // longer widths are refused below
         // Widths beyond 20 digits pad nothing a 64-bit counter needs.
         if (digits > 2 || parsed.width_ > 20 || i >= text.size() || !std::strchr("diu", text[i])) return false;
         parsed.counter_ = true;

@@ -17,6 +17,14 @@ packages=(
   qt6-image-formats-plugins
   # independent S-record implementation used as an oracle in tests and benchmarks
   srecord
+  # GStreamer: the zivsrc plugin's headers and libraries (core, base, video,
+  # app for its tests), gst-launch-1.0 and gst-inspect-1.0, the base elements
+  # (videoconvert) and the good ones (pngenc, multifilesink, vp8enc, webmmux)
+  # that save and record its images
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  # the Python module ziv on zivcam, and its tests
+  python3-dev pybind11-dev python3-numpy python3-pytest
   # the fuzz preset: clang with the libFuzzer and sanitizer runtimes
   clang libclang-rt-14-dev
   # man pages (scdoc to roff, checked with groff and man), the Debian packages

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "modulefile.h"
 #include "winreg.h"
 
 namespace {
@@ -91,6 +92,8 @@ HRESULT LoadModule(const std::string& path, Module* out) {
             *out = m;
             return S_OK;
         }
+    std::string damage;
+    if (const HRESULT hr = CheckModuleFile(resolved, &damage); FAILED(hr)) return Fail(hr, damage);
     dlerror();
     void* handle = dlopen(resolved, RTLD_NOW | RTLD_LOCAL);
     if (!handle) {

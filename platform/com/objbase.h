@@ -39,7 +39,8 @@ void CoUninitialize();
 // Only in-process servers exist. Failures: REGDB_E_CLASSNOTREG (no such class,
 // no InprocServer32 path, or no in-process context asked for),
 // CO_E_DLLNOTFOUND (the module file is missing, or the path is not absolute),
-// CO_E_ERRORINDLL (the module does not load or lacks DllGetClassObject), and
+// CO_E_ERRORINDLL (the module file is no shared library of this machine, is
+// cut short or damaged, does not load or lacks DllGetClassObject), and
 // whatever the module's DllGetClassObject answers. The reason in words is
 // then available from CoGetLastLoadError.
 HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO* pServerInfo, REFIID riid, LPVOID* ppv);
@@ -63,8 +64,9 @@ std::string CoGetLastLoadError();
 // its library path for a bare name), calls its DllRegisterServer (bRegister)
 // or DllUnregisterServer and unloads it again. Returns what the entry point
 // returned; CO_E_DLLNOTFOUND when there is no such file, CO_E_ERRORINDLL when
-// it does not load or lacks the entry point, with the reason in words (the
-// loader's text included) in *error, which is empty when the entry point ran.
+// it is no sound shared library of this machine, does not load or lacks the
+// entry point, with the reason in words (the loader's text included) in
+// *error, which is empty when the entry point ran.
 // *modulePath (optional) receives the absolute path that was loaded.
 HRESULT CallModuleRegistration(const std::string& path, bool bRegister, std::string* error,
                                std::string* modulePath = nullptr);

@@ -1,4 +1,5 @@
 // Calling a module's own registration entry points.
+#include "modulefile.h"
 #include "objbase.h"
 
 #include <dlfcn.h>
@@ -35,6 +36,7 @@ HRESULT CallModuleRegistration(const std::string& path, bool bRegister, std::str
         *error = "module not found: " + absolute + ": " + std::strerror(errno);
         return CO_E_DLLNOTFOUND;
     }
+    if (const HRESULT hr = CheckModuleFile(absolute, error); FAILED(hr)) return hr;
     dlerror();
     void* handle = dlopen(absolute.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QScreen>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -35,7 +36,13 @@ std::string& AppName() {
 
 bool HaveWidgets() { return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr; }
 
-QRect ToQRect(const RECT& r) { return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top); }
+// Stored rectangles come from outside: coordinates beyond any screen are cut
+// to a range whose differences (and QRect's own arithmetic) cannot overflow.
+QRect ToQRect(const RECT& r) {
+    static constexpr LONG kFar = 1 << 29;
+    const auto cut = [](LONG v) { return std::clamp(v, -kFar, kFar); };
+    return QRect(QPoint(cut(r.left), cut(r.top)), QPoint(cut(r.right) - 1, cut(r.bottom) - 1));
+}
 RECT FromQRect(const QRect& r) { return RECT{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
 
 // Distance between two rectangles (0 when they touch or overlap), squared.
@@ -112,6 +119,15 @@ HMONITOR MonitorFromRect(LPCRECT lprc, DWORD dwFlags) {
     for (QScreen* screen : QGuiApplication::screens())
         if (const long long d = Distance2(screen->geometry(), rect); d < bestDistance) bestDistance = d, best = screen;
     return best;
+}
+
+int GetSystemMetrics(int nIndex) {
+    // The smallest a resizable top-level window may be made, as the classic desktop has it.
+    switch (nIndex) {
+    case SM_CXMINTRACK: return 136;
+    case SM_CYMINTRACK: return 39;
+    default: return 0;
+    }
 }
 
 BOOL GetMonitorInfo(HMONITOR hMonitor, MONITORINFO* lpmi) {

@@ -87,6 +87,12 @@ struct MONITORINFO {
 HMONITOR MonitorFromRect(LPCRECT lprc, DWORD dwFlags);
 BOOL GetMonitorInfo(HMONITOR hMonitor, MONITORINFO* lpmi);
 
+// System metrics: only the smallest size of a resizable top-level window;
+// 0 for any other index.
+constexpr int SM_CXMINTRACK = 34;
+constexpr int SM_CYMINTRACK = 35;
+int GetSystemMetrics(int nIndex);
+
 // Icons, drawn from rows of characters (a picture as data): '#' black,
 // 'o' dark grey, '+' light grey, '-' white, anything else transparent.
 // The handle stays valid for the life of the program.

@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -131,7 +132,7 @@ TEST_F(ClientDialog, StartsWithTheDefaultsAndTheArgumentsOfTheCommandLine) {
     const struct {
         int id;
         const char* text;
-    } fields[] = {{IDC_SERVERIP, ""}, {IDC_SERVERPORT, "2002"}, {IDC_X, "0"},    {IDC_Y, "0"},       {IDC_DX, "640"},
+    } fields[] = {{IDC_SERVERIP, ""}, {IDC_SERVERPORT, "2002"}, {IDC_X, "0"},    {IDC_Y, "0"},      {IDC_DX, "640"},
                   {IDC_DY, "480"},    {IDC_INCX, "1"},          {IDC_INCY, "1"}, {IDC_STATUS1, ""}, {IDC_STATUS2, ""}};
     for (const auto& f : fields) EXPECT_EQ(text(f.id), f.text) << f.id;
     EXPECT_FALSE(static_cast<QCheckBox*>(item(IDC_LIVEMODE))->isChecked());
@@ -170,9 +171,9 @@ TEST_F(ClientDialog, GetImageChecksTheWindowAfterPassingServerAndPort) {
         const char* value;
         bool requested;
     } cases[] = {
-        {IDC_X, "0", true},      {IDC_DX, "0", true},     {IDC_DY, "0", true},    {IDC_X, "-1", false},
-        {IDC_Y, "-1", false},    {IDC_DX, "-1", false},   {IDC_DY, "-1", false},  {IDC_INCX, "0", false},
-        {IDC_INCY, "0", false},  {IDC_INCX, "-2", false}, {IDC_INCY, " +3 ", true},
+        {IDC_X, "0", true},     {IDC_DX, "0", true},     {IDC_DY, "0", true},      {IDC_X, "-1", false},
+        {IDC_Y, "-1", false},   {IDC_DX, "-1", false},   {IDC_DY, "-1", false},    {IDC_INCX, "0", false},
+        {IDC_INCY, "0", false}, {IDC_INCX, "-2", false}, {IDC_INCY, " +3 ", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.id) + " = " + c.value);
@@ -201,9 +202,9 @@ TEST_F(ClientDialog, GetImageChecksTheWindowAfterPassingServerAndPort) {
 
 TEST_F(ClientDialog, AFieldThatIsNoIntegerKeepsItsValueAndThoseAfterIt) {
     TestDlg& d = open();
-    type(IDC_X, "5");        // exchanged before DX: taken
-    type(IDC_DX, "12a");     // refused
-    type(IDC_DY, "100");     // after it: keeps 480
+    type(IDC_X, "5");              // exchanged before DX: taken
+    type(IDC_DX, "12a");           // refused
+    type(IDC_DY, "100");           // after it: keeps 480
     type(IDC_SERVERPORT, "6000");  // after it as well
     d.OnGetImage();
     EXPECT_EQ(boxes, std::vector<std::string>{"Please enter an integer."});
@@ -214,28 +215,36 @@ TEST_F(ClientDialog, AFieldThatIsNoIntegerKeepsItsValueAndThoseAfterIt) {
 }
 
 TEST_F(ClientDialog, EveryStatusHasItsLineAndTypingIsOverwritten) {
+    constexpr const char* kRequested = "Request for new image selected.";
+    constexpr const char* kRendered = "Last image rendered for 0 ms.";
+    constexpr const char* kReceived = "Last image received for 0 ms";
     const struct {
-        LONG status;
+        std::vector<LONG> statuses;
         const char* line1;
         const char* line2;
+        bool fitted;
     } cases[] = {
-        {1, "Request for new image selected.", "Connection with server lost."},
-        {2, "Request for new image selected.", "No server to connect to."},
-        {4, "Request for new image selected.", "Send ERROR!"},
-        {3, "Request for new image selected.", ""},
-        {6, "Request for new image selected.", ""},
-        {7, "Request for new image selected.", ""},
-        {5, "Request for new image selected.", ""},
+        {{1}, kRequested, "Connection with server lost.", false},
+        {{2}, kRequested, "No server to connect to.", false},
+        {{3}, kRequested, "Receive ERROR!", false},
+        {{4}, kRequested, "Send ERROR!", false},
+        {{7}, kRequested, "No memory for the image!", false},
+        {{5}, kRequested, "", false},
+        {{9, 8, 0}, kRendered, kReceived, true},
+        {{9, 8, 6, 0}, kRequested, "Image cannot be shown!", false},  // refused: no timing, no fitting
+        {{9, 8, 6, 0, 9, 8, 0}, kRendered, kReceived, true},          // the next image is good again
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.status);
+        SCOPED_TRACE(::testing::PrintToString(c.statuses));
         TestDlg& d = open();
         d.OnGetImage();
+        control->log.clear();
         type(IDC_X, "77");
-        control->fire(c.status);
+        for (const LONG status : c.statuses) control->fire(status);
         EXPECT_EQ(text(IDC_STATUS1), c.line1);
         EXPECT_EQ(text(IDC_STATUS2), c.line2);
         EXPECT_EQ(text(IDC_X), "0");
+        EXPECT_EQ(!control->log.empty() && control->log.back().starts_with("SetPosition"), c.fitted);
     }
 }
 
@@ -252,8 +261,10 @@ TEST_F(ClientDialog, TimingLinesSurviveTheTickCounterWrap) {
     EXPECT_EQ(ReceivedText(5, 2000000000u), "Last image received for -1999999995 ms");
 }
 
-TEST(FitToImage, GrowsShrinksAndKeepsTheFirstStartSize) {
+TEST(FitToImage, GrowsShrinksAndKeepsTheFirstStartSizeWithinTheWorkArea) {
     const CRect initial(0, 0, 400, 350);
+    const CRect inverted(400, 350, 0, 0);
+    const CRect work(0, 0, 1920, 1040);
     const struct {
         LONG w, h;
         const CRect* minimum;
@@ -261,32 +272,87 @@ TEST(FitToImage, GrowsShrinksAndKeepsTheFirstStartSize) {
     } cases[] = {
         {640, 480, &initial, CRect(100, 50, 910, 630), CRect(170, 0, 810, 480)},  // grows
         {214, 480, &initial, CRect(100, 50, 500, 630), CRect(170, 0, 384, 480)},  // first-start width
-        {10, 10, &initial, CRect(100, 50, 500, 400), CRect(170, 0, 180, 10)},                // both minimums
+        {10, 10, &initial, CRect(100, 50, 500, 400), CRect(170, 0, 180, 10)},     // both minimums
         {10, 10, nullptr, CRect(100, 50, 280, 160), CRect(170, 0, 180, 10)},      // none known
+        {10, 10, &inverted, CRect(100, 50, 280, 160), CRect(170, 0, 180, 10)},    // an unusable minimum
+        // No wider or higher than the work area, moved back onto it: the image is cut.
+        {307200, 1, &initial, CRect(0, 50, 1920, 400), CRect(170, 0, 1920, 1)},
+        {1, 307200, &initial, CRect(100, 0, 500, 1040), CRect(170, 0, 171, 940)},
+        {0x7FFFFFFF, 0x7FFFFFFF, nullptr, CRect(0, 0, 1920, 1040), CRect(170, 0, 1920, 940)},
+        {-5, -5, nullptr, CRect(100, 50, 270, 150), CRect(170, 0, 170, 0)},
     };
     for (const auto& c : cases) {
         // The dialog at (100, 50), 400 x 350; the control at (170, 0) in it, 230 x 250.
-        const FittedWindows f = FitToImage(CRect(100, 50, 500, 400), CRect(170, 0, 400, 250), c.w, c.h, c.minimum);
+        const FittedWindows f =
+            FitToImage(CRect(100, 50, 500, 400), CRect(170, 0, 400, 250), c.w, c.h, c.minimum, work);
         EXPECT_EQ(f.dialog, c.dialog) << c.w << "x" << c.h;
         EXPECT_EQ(f.control, c.control) << c.w << "x" << c.h;
     }
 }
 
+// Whatever was stored, the dialog opens on the screen, no larger than its
+// work area and no smaller than a window can be made; a rectangle of no use
+// is ignored and the template's size taken, like a malformed value.
+TEST_F(ClientDialog, StoredDialogRectanglesAreBoundByTheScreen) {
+    constexpr LONG kMin = std::numeric_limits<LONG>::min(), kMax = std::numeric_limits<LONG>::max();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const CRect work(screen.left(), screen.top(), screen.left() + screen.width(), screen.top() + screen.height());
+    const CRect ignored;  // the template's size wherever the platform puts it
+    const struct {
+        const char* what;
+        RECT stored;
+        CRect expected;
+    } cases[] = {
+        {"normal", {40, 30, 540, 430}, CRect(40, 30, 540, 430)},
+        {"huge", {0, 0, 100000, 100000}, work},
+        {"whole range", {kMin, kMin, kMax, kMax}, work},
+        {"1 x 1", {100, 100, 101, 101}, CRect(100, 100, 100 + 136, 100 + 39)},
+        {"far right",
+         {kMax - 10, kMax - 10, kMax, kMax},
+         CRect(work.right - 136, work.bottom - 39, work.right, work.bottom)},
+        {"far left", {kMin, 20, kMin + 300, 220}, CRect(work.left, 20, work.left + 300, 220)},
+        {"inverted", {540, 430, 40, 30}, ignored},
+        {"empty", {40, 30, 40, 430}, ignored},
+    };
+    const CRect template_size = window_rect(open().GetSafeHwnd());
+    close();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteRect("dialog", c.stored);
+        const CRect got = window_rect(open().GetSafeHwnd());
+        if (c.expected.IsRectEmpty()) {
+            EXPECT_EQ(got.Width(), template_size.Width());
+            EXPECT_EQ(got.Height(), template_size.Height());
+        } else {
+            // The size exactly; the place up to the frame the platform keeps on the screen.
+            EXPECT_EQ(got.Width(), c.expected.Width());
+            EXPECT_EQ(got.Height(), c.expected.Height());
+            EXPECT_NEAR(got.left, c.expected.left, 4);
+            EXPECT_NEAR(got.top, c.expected.top, 4);
+        }
+        close();
+        EXPECT_EQ(CRect(UnpackRect(ReadValue("dialog").data())), got);  // what is stored back
+    }
+}
+
 TEST_F(ClientDialog, AnImageFitsTheControlAndTheDialog) {
     TestDlg& d = open();
+    // The template's dialog is wider than the test screen: start from a small one.
+    d.MoveWindow(0, 0, 400, 300);
+    d.m_ziv.MoveWindow(196, 0, 100, 100);
+    d.m_rcInitial = CRect(0, 0, 350, 250);
     const CRect before = window_rect(d.GetSafeHwnd());
-    const int control_width = item(IDC_ZIVCONTROL)->width();
-    control->width = 700;
-    control->rows = 500;
+    control->width = 450;
+    control->rows = 350;
     control->fire(0);
     HWND ziv = d.m_ziv.GetSafeHwnd();
-    EXPECT_EQ(ziv->size(), QSize(700, 500));
+    EXPECT_EQ(ziv->size(), QSize(450, 350));
     const CRect after = window_rect(d.GetSafeHwnd());
-    EXPECT_EQ(after.Width(), before.Width() + 700 - control_width);
+    EXPECT_EQ(after.Width(), 400 + 450 - 100);
+    EXPECT_EQ(after.Height(), 300 + 350 - 100);
     EXPECT_EQ(after.left, before.left);
     EXPECT_EQ(after.top, before.top);
-    EXPECT_EQ(control->log.back(),
-              "SetPosition " + std::to_string(ziv->x()) + "," + std::to_string(ziv->y()) + ",700,500");
+    EXPECT_EQ(control->log.back(), "SetPosition 196,0,450,350");
     // Smaller than at the first start: the dialog keeps its first-start size, the control shrinks.
     control->width = control->rows = 20;
     control->fire(0);

@@ -54,6 +54,7 @@ TEST(GrabOutput, CounterPatternsAreFormattedHereOrRefused) {
         {"a%021d", nullptr},
         {"a%", nullptr},
         {"a%0", nullptr},
+        {"img-%020000000000012d.png", nullptr},  // a width that overflowed while it was read
     };
     for (const auto& c : cases) {
         ziv::grab::OutputName name;

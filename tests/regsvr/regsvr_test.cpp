@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -69,6 +71,11 @@ TEST_F(Regsvr, RegistersByRelativePathUnderTheAbsoluteOneAndUnregisters) {
 TEST_F(Regsvr, ModulesThatCannotBeRegisteredAreNamedWithTheReason) {
     dir.write("text.so", "not a module\n");
     const std::string text = dir.file("text.so");
+    // A module cut short: the loader would end regsvr with SIGBUS on its missing pages.
+    std::ifstream in(ZIV_CONTROL_MODULE, std::ios::binary);
+    const std::string module{std::istreambuf_iterator<char>(in), {}};
+    dir.write("half.so", module.substr(0, module.size() / 2));
+    const std::string half = dir.file("half.so");
     const struct {
         std::vector<std::string> args;
         int status;
@@ -78,7 +85,10 @@ TEST_F(Regsvr, ModulesThatCannotBeRegisteredAreNamedWithTheReason) {
          1,
          "DllRegisterServer in " + dir.file("none.so") + " failed: module not found: " + dir.file("none.so") +
              ": No such file or directory (0x800401F8)\n"},
-        {{"text.so"}, 1, "DllRegisterServer in " + text + " failed: module cannot be loaded: " + text},
+        {{"text.so"}, 1, "DllRegisterServer in " + text + " failed: module is no shared library: " + text},
+        {{"half.so"},
+         1,
+         "DllRegisterServer in " + half + " failed: module is damaged or incomplete: " + half + " (0x800401F9)\n"},
         {{ZIV_MODULE_WITHOUT_REGISTRATION}, 1, "failed: module has no entry point DllRegisterServer"},
         {{"-u", ZIV_MODULE_WITHOUT_REGISTRATION}, 1, "failed: module has no entry point DllUnregisterServer"},
         {{}, 2, "regsvr: no module named\nusage: regsvr [-u] MODULE\n"},

@@ -2,10 +2,13 @@
 // failures on the way there, and unloading only when the module allows it.
 #include <gtest/gtest.h>
 
+#include <elf.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "dispdriver.h"
@@ -79,6 +82,58 @@ TEST_F(Creation, ReportsWhyAClassCannotBeCreated) {
         EXPECT_EQ(object, nullptr) << row.what;
         EXPECT_NE(CoGetLastLoadError().find(row.message), std::string::npos)
             << row.what << ": " << CoGetLastLoadError();
+    }
+}
+
+// A module file cut short or for another machine must be refused before the
+// loader maps it: touching a page the file does not have ends the process.
+TEST_F(Creation, RefusesBrokenModuleFilesBeforeLoadingThem) {
+    std::ifstream in(ZIV_TEST_MODULE, std::ios::binary);
+    const std::string module{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_GT(module.size(), 16384u);
+    const auto patched = [&](std::size_t at, std::uint64_t value, std::size_t width) {
+        std::string bytes = module;
+        std::memcpy(bytes.data() + at, &value, width);
+        return bytes;
+    };
+    constexpr const char* kDamaged = "module is damaged or incomplete: ";
+    constexpr const char* kOtherMachine = "module is built for another machine: ";
+    constexpr const char* kNoLibrary = "module is no shared library: ";
+    const struct {
+        const char* what;
+        std::string bytes;
+        const char* message;
+    } cases[] = {
+        {"half", module.substr(0, module.size() / 2), kDamaged},
+        {"4 KiB", module.substr(0, 4096), kDamaged},
+        {"empty", "", kDamaged},
+        {"3 bytes", module.substr(0, 3), kDamaged},
+        {"63 bytes", module.substr(0, 63), kDamaged},
+        {"last byte missing", module.substr(0, module.size() - 1), kDamaged},
+        {"text", "not a module\n", kNoLibrary},
+        {"executable", patched(offsetof(Elf64_Ehdr, e_type), ET_EXEC, 2), kNoLibrary},
+        {"32-bit", patched(EI_CLASS, ELFCLASS32, 1), kOtherMachine},
+        {"big-endian", patched(EI_DATA, ELFDATA2MSB, 1), kOtherMachine},
+        {"other machine", patched(offsetof(Elf64_Ehdr, e_machine), EM_S390, 2), kOtherMachine},
+        {"program headers wrap around", patched(offsetof(Elf64_Ehdr, e_phoff), ~std::uint64_t(0) - 8, 8), kDamaged},
+        {"section headers past the end", patched(offsetof(Elf64_Ehdr, e_shoff), module.size() - 8, 8), kDamaged},
+        {"no program headers", patched(offsetof(Elf64_Ehdr, e_phnum), 0, 2), kDamaged},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = folder + "/broken.so";
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << c.bytes;
+        std::string error;
+        EXPECT_EQ(CallModuleRegistration(path, true, &error), CO_E_ERRORINDLL);
+        EXPECT_EQ(error, c.message + path);
+        RegDeleteTree(HKEY_CLASSES_ROOT, "CLSID");
+        Register(kCounter, path.c_str());
+        IUnknown* object = nullptr;
+        EXPECT_EQ(
+            CoCreateInstance(kCounter, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&object)),
+            CO_E_ERRORINDLL);
+        EXPECT_EQ(object, nullptr);
+        EXPECT_EQ(CoGetLastLoadError(), c.message + path);
     }
 }
 
