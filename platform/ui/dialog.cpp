@@ -40,13 +40,6 @@ QFont TemplateFont(const DialogTemplate& tmpl) {
     return font;
 }
 
-// Rounded to nearest, halves away from zero.
-LONG MulDiv(LONG value, LONG numerator, LONG denominator) {
-    const long long product = static_cast<long long>(value) * numerator;
-    const long long half = denominator / 2;
-    return static_cast<LONG>(product >= 0 ? (product + half) / denominator : (product - half) / denominator);
-}
-
 QRect ToQRect(const RECT& r) { return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top); }
 
 // The virtual-key code of a Qt key, for the keys a pre-filter looks at.

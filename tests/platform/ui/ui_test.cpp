@@ -314,6 +314,7 @@ TEST(Dialog, DialogUnitsRoundToNearestPixel) {
         {{6, 13}, {10, 10, 20, 20}, {15, 16, 30, 33}},     // 16.25 and 32.5
         {{7, 16}, {221, 7, 253, 21}, {387, 14, 443, 42}},  // 386.75 and 442.75
         {{8, 16}, {0, 0, 0, 0}, {0, 0, 0, 0}},
+        {{6, 13}, {-3, -4, 0, 0}, {-5, -7, 0, 0}},  // -4.5 and -6.5: halves away from zero
     };
     for (const auto& row : rows) EXPECT_EQ(CRect(DialogUnitsToPixels(row.units, row.base)), CRect(row.pixels));
 }
