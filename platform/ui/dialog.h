@@ -18,6 +18,9 @@
 // Every key press and mouse button press meant for the dialog or one of its
 // items passes PreTranslateMessage first; a TRUE answer swallows it.
 //
+// Labels take a new text at the screen's pace (framepacer.h, our speed policy,
+// not Windows'): reading a label gives its newest text at once.
+//
 // An item may be an embedded control (controlsite.h), created by class
 // identifier and given its initial saved state from the template. That needs
 // AfxEnableControlContainer first; a control that cannot be created makes the
