@@ -131,7 +131,7 @@ TEST_F(ClientDialog, StartsWithTheDefaultsAndTheArgumentsOfTheCommandLine) {
     const struct {
         int id;
         const char* text;
-    } fields[] = {{IDC_SERVERIP, ""}, {IDC_SERVERPORT, "2002"}, {IDC_X, "0"},    {IDC_Y, "0"},      {IDC_DX, "640"},
+    } fields[] = {{IDC_SERVERIP, ""}, {IDC_SERVERPORT, "2002"}, {IDC_X, "0"},    {IDC_Y, "0"},       {IDC_DX, "640"},
                   {IDC_DY, "480"},    {IDC_INCX, "1"},          {IDC_INCY, "1"}, {IDC_STATUS1, ""}, {IDC_STATUS2, ""}};
     for (const auto& f : fields) EXPECT_EQ(text(f.id), f.text) << f.id;
     EXPECT_FALSE(static_cast<QCheckBox*>(item(IDC_LIVEMODE))->isChecked());
@@ -171,9 +171,9 @@ TEST_F(ClientDialog, GetImageChecksTheWindowAfterPassingServerAndPort) {
         const char* value;
         bool requested;
     } cases[] = {
-        {IDC_X, "0", true},     {IDC_DX, "0", true},     {IDC_DY, "0", true},      {IDC_X, "-1", false},
-        {IDC_Y, "-1", false},   {IDC_DX, "-1", false},   {IDC_DY, "-1", false},    {IDC_INCX, "0", false},
-        {IDC_INCY, "0", false}, {IDC_INCX, "-2", false}, {IDC_INCY, " +3 ", true},
+        {IDC_X, "0", true},      {IDC_DX, "0", true},     {IDC_DY, "0", true},    {IDC_X, "-1", false},
+        {IDC_Y, "-1", false},    {IDC_DX, "-1", false},   {IDC_DY, "-1", false},  {IDC_INCX, "0", false},
+        {IDC_INCY, "0", false},  {IDC_INCX, "-2", false}, {IDC_INCY, " +3 ", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.id) + " = " + c.value);
@@ -202,9 +202,9 @@ TEST_F(ClientDialog, GetImageChecksTheWindowAfterPassingServerAndPort) {
 
 TEST_F(ClientDialog, AFieldThatIsNoIntegerKeepsItsValueAndThoseAfterIt) {
     TestDlg& d = open();
-    type(IDC_X, "5");              // exchanged before DX: taken
-    type(IDC_DX, "12a");           // refused
-    type(IDC_DY, "100");           // after it: keeps 480
+    type(IDC_X, "5");        // exchanged before DX: taken
+    type(IDC_DX, "12a");     // refused
+    type(IDC_DY, "100");     // after it: keeps 480
     type(IDC_SERVERPORT, "6000");  // after it as well
     d.OnGetImage();
     EXPECT_EQ(boxes, std::vector<std::string>{"Please enter an integer."});
@@ -262,7 +262,7 @@ TEST(FitToImage, GrowsShrinksAndKeepsTheFirstStartSize) {
     } cases[] = {
         {640, 480, &initial, CRect(100, 50, 910, 630), CRect(170, 0, 810, 480)},  // grows
         {214, 480, &initial, CRect(100, 50, 500, 630), CRect(170, 0, 384, 480)},  // first-start width
-        {10, 10, &initial, CRect(100, 50, 500, 400), CRect(170, 0, 180, 10)},     // both minimums
+        {10, 10, &initial, CRect(100, 50, 500, 400), CRect(170, 0, 180, 10)},                // both minimums
         {10, 10, nullptr, CRect(100, 50, 280, 160), CRect(170, 0, 180, 10)},      // none known
     };
     for (const auto& c : cases) {
