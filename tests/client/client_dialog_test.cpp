@@ -159,8 +159,9 @@ TEST_F(ClientDialog, StartsWithTheDefaultsAndTheArgumentsOfTheCommandLine) {
 
     CZivClientApp app;
     char name[] = "zivClient", server[] = "--server", host[] = "10.1.2.3", port[] = "--port", number[] = "5002";
-    char* argv[] = {name, server, host, port, number, nullptr};
-    ASSERT_TRUE(ParseClientArguments(5, argv, app));
+    char platform[] = "-platform", offscreen[] = "offscreen";  // the toolkit's, not refused
+    char* argv[] = {name, platform, offscreen, server, host, port, number, nullptr};
+    ASSERT_TRUE(ParseClientArguments(7, argv, app));
     EXPECT_EQ(app.m_strServer, "10.1.2.3");
     EXPECT_EQ(app.m_nPort, 5002);
 }
