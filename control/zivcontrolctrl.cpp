@@ -384,13 +384,12 @@ void CZiVControlCtrl::ReleaseImage() {
     m_image.size = 0;
 }
 
-BOOL CZiVControlCtrl::BuildBitmap(LONG rowsAhead) {
+void CZiVControlCtrl::BuildBitmap(LONG rowsAhead) {
     switch (m_display.Show(m_image, GeometryOf(m_header), rowsAhead)) {
-    case CImageDisplay::Outcome::shown: return TRUE;
-    case CImageDisplay::Outcome::badGeometry: FirePictureReady(PR_BAD_GEOMETRY); return FALSE;
-    case CImageDisplay::Outcome::noMemory: FirePictureReady(PR_NO_MEMORY); return FALSE;
+    case CImageDisplay::Outcome::shown: return;
+    case CImageDisplay::Outcome::badGeometry: FirePictureReady(PR_BAD_GEOMETRY); return;
+    case CImageDisplay::Outcome::noMemory: FirePictureReady(PR_NO_MEMORY); return;
     }
-    return FALSE;
 }
 
 // --- Display ------------------------------------------------------------

@@ -95,9 +95,9 @@ private:
     void OpenReply(int n, int headerPart);
     void CompleteImage();
     void ReleaseImage();
-    // The display step: shows the received image, converting what is left
-    // of it; FALSE (status 6 or 7 fired) when refused.
-    BOOL BuildBitmap(LONG rowsAhead);
+    // The display step: shows the received image (rowsAhead: its rows
+    // converted ahead, or -1); fires 6 or 7 when the display refuses it.
+    void BuildBitmap(LONG rowsAhead);
 
     // Connection (the properties and the exchange).
     std::string m_server;
