@@ -45,7 +45,8 @@ int report_not_created(HRESULT hr) {
                      clsid.c_str(), HResultText(hr), static_cast<unsigned>(hr),
                      CoGetLastLoadError().empty() ? "" : "zivgrab: ", CoGetLastLoadError().c_str(),
                      CoGetLastLoadError().empty() ? "" : "\n");
-    std::fprintf(stderr, "zivgrab: registry folder in use: %s\n", RegistryFolder().c_str());
+    if (!RegistryFolder().empty())
+        std::fprintf(stderr, "zivgrab: registry folder in use: %s\n", RegistryFolder().c_str());
     return kExitNoControl;
 }
 
@@ -227,8 +228,9 @@ int save(COleDispatchDriver& control, const GrabOptions& o) {
 
 int grab(COleDispatchDriver& control, const GrabOptions& o) {
     Exchange exchange(control, o);
-    CEventSink* sink = new CEventSink(
-        DIID__DZiVControlEvents, {SinkHandler<VT_I4>(eventidPictureReady, [&](LONG status) { exchange.on_status(status); })});
+    CEventSink* sink =
+        new CEventSink(DIID__DZiVControlEvents,
+                       {SinkHandler<VT_I4>(eventidPictureReady, [&](LONG status) { exchange.on_status(status); })});
     DWORD cookie = 0;
     const HRESULT hr = AdviseSink(control.m_lpDispatch, DIID__DZiVControlEvents, sink, &cookie);
     sink->Release();  // the connection holds it now

@@ -325,7 +325,8 @@ struct Session {
         file = folder + '/' + kRootNames[hive] + ".reg";
         std::error_code ec;
         std::filesystem::create_directories(folder, ec);
-        if (ec) return fail(ERROR_CANTWRITE, "cannot create the folder " + folder + ": " + ec.message());
+        if (ec)
+            return fail(ERROR_CANTWRITE, folder + ": " + ec.message() + " (the folder of the hives cannot be made)");
         LONG result = lock.take(file + ".lock");
         if (result == ERROR_SUCCESS) result = read_hive_file(hive, file, content, old_text);
         return result;

@@ -294,6 +294,9 @@ TEST(RegistryFolder, FromTheEnvironment) {
         c.config_home ? setenv("XDG_CONFIG_HOME", c.config_home, 1) : unsetenv("XDG_CONFIG_HOME");
         EXPECT_EQ(RegistryFolder(), c.expected);
     }
+    unsetenv("HOME");  // the default would be at the root
+    EXPECT_EQ(RegistryFolder(), "");
+    setenv("HOME", home.c_str(), 1);
     unsetenv("ZIV_REGISTRY_DIR");
     unsetenv("XDG_CONFIG_HOME");
 }
