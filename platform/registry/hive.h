@@ -19,14 +19,14 @@ struct HiveValue {
     std::string name;  // as created; empty for the default value
     std::uint32_t type = 0;
     std::string data;  // the raw bytes
-    std::string comments;
+    std::string comments{};
     bool operator==(const HiveValue&) const = default;
 };
 
 struct HiveKey {
     std::string path;                         // as created, backslash-separated; empty for the root
     std::map<std::string, HiveValue> values;  // by folded name
-    std::string comments;                     // above its [key] line
+    std::string comments{};                   // above its [key] line
     bool operator==(const HiveKey&) const = default;
 };
 
