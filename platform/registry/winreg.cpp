@@ -291,17 +291,22 @@ LONG write_hive_file(const std::string& file, const std::string& text) {
 }
 
 // Temporary files that writers of earlier versions left when they were
-// killed ("HKEY_....reg.XXXXXX", the lock's ".rmlock"); removed under the lock.
+// killed: "HKEY_....reg.XXXXXX" (six random letters and digits; only names
+// with both, so that a "HKEY_....reg.backup" of the user's stays) and the
+// lock's ".rmlock". Removed under the lock.
 void remove_leftovers(const std::string& folder, int hive) {
     const std::string base = std::string(kRootNames[hive]) + ".reg.";
+    const auto is_digit = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; };
+    const auto is_alpha = [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; };
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
         const std::string name = entry.path().filename().string();
         if (name.compare(0, base.size(), base) != 0) continue;
         const std::string rest = name.substr(base.size());
-        const bool temp = rest.size() == 6 && std::all_of(rest.begin(), rest.end(), [](char c) {
-                              return std::isalnum(static_cast<unsigned char>(c));
-                          });
+        const bool temp = rest.size() == 6 &&
+                          std::all_of(rest.begin(), rest.end(), [&](char c) { return is_digit(c) || is_alpha(c); }) &&
+                          std::any_of(rest.begin(), rest.end(), is_digit) &&
+                          std::any_of(rest.begin(), rest.end(), is_alpha);
         std::error_code ignored;
         if ((temp || rest == "lock.rmlock") && entry.is_regular_file(ignored))
             std::filesystem::remove(entry.path(), ignored);

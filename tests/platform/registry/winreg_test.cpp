@@ -344,7 +344,7 @@ TEST_F(Registry, ParallelWritersLoseNothing) {
 TEST_F(Registry, WhateverADeadWriterLeftTheNextOneGoesOnWithinSeconds) {
     HKEY key = create("K");
     ASSERT_EQ(set(key, "v", REG_DWORD, Bytes(4, '\0')), ERROR_SUCCESS);
-    const std::string lock = file() + ".lock";
+    std::ofstream(file() + ".backup") << "kept";
     struct Case {
         const char* what;
         int kill_at_step;  // 0: the files below are left as a writer of an earlier version left them
@@ -354,7 +354,7 @@ TEST_F(Registry, WhateverADeadWriterLeftTheNextOneGoesOnWithinSeconds) {
         {"an empty lock file", 0, {{".lock", ""}}},
         {"an empty lock file and its removal lock", 0, {{".lock", ""}, {".lock.rmlock", ""}}},
         {"a lock naming a dead process", 0, {{".lock", "999999999\nregsvr\nhost\n"}, {".lock.rmlock", ""}}},
-        {"a half-written temporary file", 0, {{".tmp", "Windows Registry"}, {".Ab12Cd", "Windows"}}},
+        {"half-written temporary files", 0, {{".tmp", "Windows Registry"}, {".Ab12Cd", "Windows"}}},
         {"killed with the lock file open", 1, {}},
         {"killed holding the lock", 2, {}},
         {"killed with the new text beside the hive", 3, {}},
@@ -382,6 +382,7 @@ TEST_F(Registry, WhateverADeadWriterLeftTheNextOneGoesOnWithinSeconds) {
         EXPECT_EQ(v, Bytes(4, char(c.kill_at_step >= 4 ? 4 : 0))) << "the old value or the new one";
         EXPECT_FALSE(std::ifstream(file() + ".tmp")) << "a temporary file outlived the next write";
         EXPECT_FALSE(std::ifstream(file() + ".Ab12Cd"));
+        EXPECT_TRUE(std::ifstream(file() + ".backup")) << "a file of the user's was taken for a temporary one";
         EXPECT_EQ(set(key, "v", REG_DWORD, Bytes(4, '\0')), ERROR_SUCCESS);
     }
 }
