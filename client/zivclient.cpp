@@ -47,8 +47,9 @@ std::string ControlMissingText(HRESULT hr) {
         if (!CoGetLastLoadError().empty()) text += ": " + CoGetLastLoadError();
         text += ".";
     }
-    text +=
-        "\n\nRegister it with:\n    regsvr <path of ziVControl.so>\n(registry folder in use: " + RegistryFolder() + ")";
+    // A registry that cannot be read says nothing about the registration.
+    if (hr != REGDB_E_READREGDB) text += "\n\nRegister it with:\n    regsvr <path of ziVControl.so>";
+    if (!RegistryFolder().empty()) text += "\n(registry folder in use: " + RegistryFolder() + ")";
     return text;
 }
 }  // namespace
