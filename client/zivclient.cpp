@@ -15,6 +15,8 @@
 namespace {
 ziv::cmdline::CommandLine ClientCommandLine(std::string& server, int& port) {
     using namespace ziv::cmdline;
+    // Read here so that they are not unknown options; the GUI toolkit takes them from the command line itself.
+    static std::string toolkitOption;
     return CommandLine{
         .program = "zivClient",
         .options =
@@ -22,6 +24,9 @@ ziv::cmdline::CommandLine ClientCommandLine(std::string& server, int& port) {
                 {"--server", "HOST", "the image server's address for the Server IP field (default: empty)",
                  text(server)},
                 {"--port", "N", "its TCP port for the Server Port field (default 2002)", integer(port, 0, 65535)},
+                {"-platform", "NAME", "the GUI toolkit's window platform (offscreen: no display needed)",
+                 text(toolkitOption)},
+                {"-display", "NAME", "the X display to show the window on (default: $DISPLAY)", text(toolkitOption)},
             },
         .epilog =
             "The image control is created by its class identifier through the registry: register it first\n"
@@ -42,8 +47,9 @@ std::string ControlMissingText(HRESULT hr) {
         if (!CoGetLastLoadError().empty()) text += ": " + CoGetLastLoadError();
         text += ".";
     }
-    text +=
-        "\n\nRegister it with:\n    regsvr <path of ziVControl.so>\n(registry folder in use: " + RegistryFolder() + ")";
+    // A registry that cannot be read says nothing about the registration.
+    if (hr != REGDB_E_READREGDB) text += "\n\nRegister it with:\n    regsvr <path of ziVControl.so>";
+    if (!RegistryFolder().empty()) text += "\n(registry folder in use: " + RegistryFolder() + ")";
     return text;
 }
 }  // namespace
@@ -65,7 +71,6 @@ bool ParseClientArguments(int argc, char** argv, CZivClientApp& app) {
 }
 
 BOOL CZivClientApp::InitInstance() {
-    if (!ParseClientArguments(m_argc, m_argv, *this)) return FALSE;
     if (!AfxSocketInit()) {
         AfxMessageBox(LoadClientString(IDP_SOCKETS_INIT_FAILED));
         m_nExitCode = 1;

@@ -165,8 +165,11 @@ void CZivClientDlg::OnSysCommand(UINT nID, LPARAM lParam) {
 }
 
 void CZivClientDlg::OnDestroy() {
-    SaveWindowRect(&m_ziv, "ziv");
-    SaveWindowRect(this, "dialog");
+    // The registry's own reason, naming the file; a missing key stays silent.
+    for (const auto& [window, name] : {std::pair<CWnd*, const char*>{&m_ziv, "ziv"}, {this, "dialog"}})
+        if (!SaveWindowRect(window, name) && !RegLastErrorText().empty())
+            std::fprintf(stderr, "zivClient: the window rectangle \"%s\" was not stored: %s\n", name,
+                         RegLastErrorText().c_str());
     CDialog::OnDestroy();
 }
 

@@ -3,7 +3,9 @@
 // control, starts single images or live streaming, saves BMP files, and
 // follows the control's PictureReady event with status texts and by fitting
 // the control and itself to each new image. Its and the control's window
-// rectangles are kept in the registry between runs.
+// rectangles are kept in the registry between runs. It sets its status texts
+// for every event; that they reach the screen at most once per frame is the
+// platform's doing (platform/ui/framepacer.h), not the dialog's.
 #pragma once
 
 #include <span>

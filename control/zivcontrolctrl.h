@@ -6,18 +6,14 @@
 #pragma once
 
 #include <array>
-#include <cstdint>
-#include <cstdlib>
 #include <memory>
-#include <optional>
 #include <string>
 
-#include "cdc.h"
+#include "imagedisplay.h"
 #include "imageproto.h"
 #include "imagesocket.h"
 #include "olecontrol.h"
 #include "picturestatus.h"
-#include "wingdi.h"
 #include "zivtypelib.h"
 
 class CZiVControlCtrl : public COleControl, public CObserver {
@@ -32,9 +28,6 @@ public:
     static constexpr DWORD kVersion = DWORD(kVersionMajor) << 16 | kVersionMinor;
     static constexpr DWORD kMiscStatus = OLEMISC_SETCLIENTSITEFIRST | OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_INSIDEOUT |
                                          OLEMISC_CANTLINKINSIDE | OLEMISC_RECOMPOSEONRESIZE;
-    // Images whose pixel rows (or BMP file) would not fit the 32-bit size
-    // fields are refused.
-    static constexpr std::int64_t kMaxPixelRowBytes = 0x7FFFFFFF - 1078;
 
     // `socket` replaces the real connection (tests); null: a real CImageSocket.
     explicit CZiVControlCtrl(std::unique_ptr<CImageSocket> socket = nullptr);
@@ -68,12 +61,13 @@ public:
 
     // What the control holds, for tests and diagnostics.
     CImageSocket* GetSocket() const { return m_pSocket.get(); }
-    const BITMAPINFO& GetBitmapInfo() const { return m_bmi; }
-    const BYTE* GetPixelRows() const { return m_pRows.get(); }
-    const BYTE* GetImageBuffer() const { return m_pImage.get(); }
-    // Converts a picture still waiting for it first (see m_bDisplayPending).
-    const CBitmap* GetDisplayBitmap();
-    bool HasMemoryDC() const { return m_pMemDC != nullptr; }
+    const CImageDisplay& GetDisplay() const { return m_display; }
+    const BITMAPINFO& GetBitmapInfo() const { return m_display.BitmapInfo(); }
+    const BYTE* GetPixelRows() const { return m_display.PixelRows(); }
+    const BYTE* GetImageBuffer() const { return m_image.bytes.get(); }
+    // Converts a picture still waiting for a draw first.
+    const CBitmap* GetDisplayBitmap() { return m_display.Bitmap(); }
+    bool HasMemoryDC() const { return m_display.HasMemoryDC(); }
     LONG GetExpected() const { return m_expected; }
     LONG GetReceived() const { return m_received; }
 
@@ -87,30 +81,9 @@ protected:
     void OnNcPaint() override;
     BOOL OnEraseBkgnd(CDC* pDC) override;
 
-    // Builds the pixel rows and the display bitmap from `size` bytes of pixel
-    // data with the header's geometry. FALSE (status 6 or 7 fired) when refused.
-    BOOL BuildBitmap(const BYTE* data, std::int64_t size, LONG x, LONG y, LONG dx, LONG dy, LONG incrx, LONG incry);
-
 private:
-    struct FreeBytes {
-        void operator()(BYTE* p) const { std::free(p); }
-    };
-    using Bytes = std::unique_ptr<BYTE[], FreeBytes>;
-
     // Where the exchange stands; the table of transitions opens the .cpp file.
     enum class Phase { Idle, Connecting, Requested, Receiving };
-
-    // The four header values the pixel rows and the display bitmap are built for.
-    struct ImageGeometry {
-        LONG dx, dy, incrx, incry;
-        friend bool operator==(const ImageGeometry&, const ImageGeometry&) = default;
-    };
-    // Sizes of an image that passed CheckImage.
-    struct RowLayout {
-        std::int64_t width, rows, stride;
-        std::int64_t SizeBytes() const { return stride * rows; }
-    };
-    static ImageGeometry GeometryOf(const imageproto::ImageHeader& h) { return {h.dx, h.dy, h.incrx, h.incry}; }
 
     // The exchange.
     void CloseAndReset();
@@ -122,18 +95,9 @@ private:
     void OpenReply(int n, int headerPart);
     void CompleteImage();
     void ReleaseImage();
-
-    // The display.
-    BOOL BuildDisplay(const BYTE* data, std::int64_t size, const ImageGeometry& g, LONG rowsAhead);
-    std::optional<RowLayout> CheckImage(const BYTE* data, std::int64_t size, const ImageGeometry& g) const;
-    bool AllocateDisplay(CDC* pDC, const RowLayout& layout, bool tradeRows);
-    void FillPixelRows(const BYTE* data, const RowLayout& layout, bool tradeRows);
-    void ConvertToDisplay(CDC* pDC, const RowLayout& layout, LONG rowsAhead);
-    void StartConvertAhead();
-    void ConvertPendingDisplay();
-    void ConvertArrivedRows();
-    void ReleaseDisplayObjects();
-    void ReleasePixelRows();
+    // The display step: shows the received image (rowsAhead: its rows
+    // converted ahead, or -1); fires 6 or 7 when the display refuses it.
+    void BuildBitmap(LONG rowsAhead);
 
     // Connection (the properties and the exchange).
     std::string m_server;
@@ -145,8 +109,7 @@ private:
     Phase m_phase = Phase::Idle;
     imageproto::ImageRequest m_request;
     std::array<BYTE, kReceiveBufferSize> m_receiveBuffer;
-    Bytes m_pImage;                    // pixel data of the current (or last) reply
-    std::int64_t m_nImageSize = 0;     // bytes m_pImage holds
+    ReceivedImage m_image;             // pixel data of the current (or last) reply
     LONG m_expected = 0;               // pixel bytes announced; 0 outside Receiving
     LONG m_received = 0;               // pixel bytes stored so far
     imageproto::ImageHeader m_header;  // the last one received
@@ -160,37 +123,6 @@ private:
     unsigned m_nExchange = 0;
     std::unique_ptr<CImageSocket> m_pSocket;
 
-    // Display.
-    BITMAPINFO m_bmi;
-    Bytes m_pRows;  // stride x rows, top row first
-    std::unique_ptr<CDC> m_pMemDC;
-    std::unique_ptr<CBitmap> m_pBitmap;
-    // In steady live mode (same geometry, rows without fill bytes, exact
-    // length) the incoming image is converted into a second bitmap while it
-    // arrives, in the time spent waiting for the network; completion converts
-    // the last rows and trades the two. The display shows the previous image
-    // until then.
-    std::unique_ptr<CBitmap> m_pBackBitmap;
-    bool m_bConvertAhead = false;
-    LONG m_nRowsAhead = 0;                    // rows of the incoming image in m_pBackBitmap
-    std::optional<ImageGeometry> m_geometry;  // what the display was built for; none yet
-    // A control that has no window and was never drawn shows nothing: the
-    // pixel rows of a new image are converted into the bitmap on the first
-    // draw after it (or the first look at the bitmap), not at completion, so a
-    // container that never draws does not pay for the conversion. Once drawn,
-    // the control converts as it does in a window (ahead, while rows arrive).
-    // The same holds while draws do not keep up with the images: a window
-    // repaints at the screen's pace, far less often than a live stream
-    // delivers, and an image replaced before any draw is never converted.
-    // Converting ahead pays only when each image is drawn before the next one
-    // is complete (two in a row); otherwise the draw converts what it shows.
-    // Completion converts only what was begun ahead.
-    bool DisplayWanted() const {
-        return (GetSafeHwnd() != nullptr || m_bDrawn) && m_bDisplayDrawn && m_nDrawnInTurn >= 2;
-    }
-    bool m_bDisplayPending = false;
-    bool m_bDrawn = false;
-    int m_nDrawnInTurn = 2;  // images in a row drawn before the next one was complete (counted up to 2)
-    bool m_bDisplayDrawn = true;  // the last complete image has been drawn (or there is none yet)
+    CImageDisplay m_display;
     BOOL m_bSkipErase = FALSE;
 };

@@ -49,7 +49,8 @@ int report_not_created(HRESULT hr) {
                      clsid.c_str(), HResultText(hr), static_cast<unsigned>(hr),
                      CoGetLastLoadError().empty() ? "" : "zivgrab: ", CoGetLastLoadError().c_str(),
                      CoGetLastLoadError().empty() ? "" : "\n");
-    std::fprintf(stderr, "zivgrab: registry folder in use: %s\n", RegistryFolder().c_str());
+    if (!RegistryFolder().empty())
+        std::fprintf(stderr, "zivgrab: registry folder in use: %s\n", RegistryFolder().c_str());
     return kExitNoControl;
 }
 

@@ -18,6 +18,17 @@ constexpr const char* kUsage =
     "  -u          removes its registration instead\n"
     "  --version   prints the version and stops\n"
     "The registry folder is $ZIV_REGISTRY_DIR, else the per-user default.\n";
+
+// The module's own failures in the words of this direction; the result
+// codes' general texts also stand for unrelated connection errors.
+std::string FailureText(HRESULT hr, bool unregister) {
+    if (hr == SELFREG_E_TYPELIB)
+        return unregister ? "the module's type library is not registered: nothing to remove"
+                          : "the module could not register its type library";
+    if (hr == SELFREG_E_CLASS)
+        return unregister ? "the module could not remove its classes" : "the module could not register its classes";
+    return HResultText(hr);
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -55,6 +66,6 @@ int main(int argc, char** argv) {
         return 0;
     }
     std::fprintf(stderr, "%s in %s failed: %s (0x%08X)\n", entry, path.c_str(),
-                 error.empty() ? HResultText(hr) : error.c_str(), static_cast<unsigned>(hr));
+                 error.empty() ? FailureText(hr, unregister).c_str() : error.c_str(), static_cast<unsigned>(hr));
     return 1;
 }

@@ -21,3 +21,15 @@ using LPVOID = void*;
 #ifndef FALSE
 #define FALSE 0
 #endif
+
+// value * numerator / denominator without overflow on the way, rounded to
+// nearest with halves away from zero (dialog units, HIMETRIC); -1 when the
+// denominator is zero or the result does not fit.
+constexpr LONG MulDiv(LONG value, LONG numerator, LONG denominator) {
+    if (denominator == 0) return -1;
+    const long long n = static_cast<long long>(value) * numerator;
+    const long long d = denominator;
+    const long long q = ((n < 0 ? -n : n) + (d < 0 ? -d : d) / 2) / (d < 0 ? -d : d);
+    if (q > 0x7FFFFFFF) return -1;
+    return static_cast<LONG>((n < 0) != (d < 0) ? -q : q);
+}

@@ -61,8 +61,12 @@ HRESULT FindModulePath(REFCLSID clsid, std::string* path) {
     const std::string clsidText = StringFromGUID(clsid);
     const std::string keyName = "CLSID\\" + clsidText + "\\InprocServer32";
     HKEY key = nullptr;
-    if (RegOpenKeyEx(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return Fail(REGDB_E_CLASSNOTREG, "class " + clsidText + " is not registered");
+    if (const LONG rc = RegOpenKeyEx(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_READ, &key); rc != ERROR_SUCCESS) {
+        if (rc == ERROR_FILE_NOT_FOUND) return Fail(REGDB_E_CLASSNOTREG, "class " + clsidText + " is not registered");
+        // The registry itself is unusable: whether the class is registered is unknown.
+        const std::string why = RegLastErrorText();
+        return Fail(REGDB_E_READREGDB, why.empty() ? std::string("registry: ") + RegErrorText(rc) : why);
+    }
     DWORD type = 0;
     DWORD size = 0;
     LONG rc = RegQueryValueEx(key, nullptr, nullptr, &type, nullptr, &size);

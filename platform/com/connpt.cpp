@@ -82,14 +82,21 @@ bool CConnectionPoint::IsAdvised(DWORD cookie) const {
 
 HRESULT CConnectionPoint::FireEventV(DISPID dispid, const VARIANT* args, UINT count) {
     if (count && !args) return E_INVALIDARG;
-    std::vector<COleVariant> values;
+    // Arguments of the table's types go out as they are; others are converted here, once.
+    std::vector<COleVariant> converted;
+    const VARIANT* values = args;
     try {
-        values.assign(args, args + count);
         if (!m_events.empty()) {
             const EventEntry* entry = FindEventEntry(m_events, dispid);
             if (!entry || entry->params.count != count) return E_INVALIDARG;
-            for (UINT i = 0; i < count; ++i)
-                if (FAILED(VariantChangeType(&values[i], &values[i], 0, entry->params.types[i]))) return E_INVALIDARG;
+            for (UINT i = 0; i < count && values == args; ++i)
+                if (args[i].vt != entry->params.types[i]) {
+                    converted.resize(count);
+                    for (UINT j = 0; j < count; ++j)
+                        if (FAILED(VariantChangeType(&converted[j], &args[j], 0, entry->params.types[j])))
+                            return E_INVALIDARG;
+                    values = converted.data();
+                }
         }
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;

@@ -2,18 +2,11 @@
 // argument checks and coercion.
 #include "dispmap.h"
 
+#include "asciicase.h"
+
 namespace {
-// ASCII letters compare without case; member names are plain ASCII.
 bool NameEquals(const OLECHAR* wide, const char* name) {
-    if (!wide || !name) return false;
-    for (; *name; ++wide, ++name) {
-        char16_t a = *wide;
-        char b = *name;
-        if (a >= u'A' && a <= u'Z') a = static_cast<char16_t>(a - u'A' + u'a');
-        if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-        if (a != static_cast<unsigned char>(b)) return false;
-    }
-    return *wide == 0;
+    return wide && name && EqualsAsciiNoCase(std::u16string_view(wide), std::string_view(name));
 }
 
 // A positional argument in declaration order `i` lives at rgvarg[cArgs - 1 - i].

@@ -220,9 +220,9 @@ HRESULT StoreResult(R&& value, VARIANT* out) {
     return S_OK;
 }
 
-template <VARTYPE Result, VARTYPE... Vts, class F, class... Ps, std::size_t... I>
+template <VARTYPE Result, bool LastFirst, VARTYPE... Vts, class F, class... Ps, std::size_t... I>
 HRESULT CallWith(F&& call, VARIANT* args, VARIANT* result, std::tuple<Ps...>*, std::index_sequence<I...>) {
-    std::tuple<ArgHolder<Vts, Ps>...> holders(args[I]...);
+    std::tuple<ArgHolder<Vts, Ps>...> holders(args[LastFirst ? sizeof...(I) - 1 - I : I]...);
     using R = decltype(call(std::get<I>(holders).Get()...));
     if constexpr (std::is_void_v<R>) {
         call(std::get<I>(holders).Get()...);
@@ -240,8 +240,15 @@ HRESULT CallWith(F&& call, VARIANT* args, VARIANT* result, std::tuple<Ps...>*, s
 template <class Args, VARTYPE Result, VARTYPE... Vts, class F>
 HRESULT CallConverted(F&& call, VARIANT* args, VARIANT* result) {
     static_assert(std::tuple_size_v<Args> == sizeof...(Vts), "one VARTYPE per parameter");
-    return CallWith<Result, Vts...>(std::forward<F>(call), args, result, static_cast<Args*>(nullptr),
-                                    std::make_index_sequence<sizeof...(Vts)>{});
+    return CallWith<Result, false, Vts...>(std::forward<F>(call), args, result, static_cast<Args*>(nullptr),
+                                           std::make_index_sequence<sizeof...(Vts)>{});
+}
+// The same for `args` last first, as DISPPARAMS carries them (events: no result).
+template <class Args, VARTYPE... Vts, class F>
+HRESULT CallConvertedLastFirst(F&& call, VARIANT* args) {
+    static_assert(std::tuple_size_v<Args> == sizeof...(Vts), "one VARTYPE per parameter");
+    return CallWith<VT_EMPTY, true, Vts...>(std::forward<F>(call), args, nullptr, static_cast<Args*>(nullptr),
+                                            std::make_index_sequence<sizeof...(Vts)>{});
 }
 
 template <auto Method, VARTYPE Result, VARTYPE... Vts>

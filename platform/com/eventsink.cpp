@@ -1,8 +1,22 @@
 // The generic event sink and the advise helpers.
 #include "eventsink.h"
 
-CEventSink::CEventSink(REFIID eventIid, std::vector<SinkEntry> handlers)
-    : m_iid(eventIid), m_handlers(std::move(handlers)) {}
+#include <algorithm>
+
+CEventSink::CEventSink(REFIID eventIid, void* object, std::vector<SinkEntry> entries) : m_iid(eventIid) {
+    m_rows.reserve(entries.size());
+    for (const SinkEntry& e : entries) m_rows.push_back({e, object});
+}
+
+CEventSink::CEventSink(REFIID eventIid, std::vector<SinkFunction> handlers)
+    : m_iid(eventIid), m_functions(std::move(handlers)) {
+    m_rows.reserve(m_functions.size());
+    for (SinkFunction& f : m_functions)
+        m_rows.push_back(
+            {{f.dispid, f.params,
+              [](void* call, VARIANT* args) { (*static_cast<std::function<void(VARIANT*)>*>(call))(args); }},
+             &f.call});
+}
 
 void* CEventSink::QueryExtraInterface(REFIID riid) { return riid == m_iid ? static_cast<IDispatch*>(this) : nullptr; }
 
@@ -19,20 +33,39 @@ HRESULT CEventSink::GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) {
 
 HRESULT CEventSink::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
 
+namespace {
+// The arguments as the source passed them already have the declared types (a
+// VARIANT parameter is always copied: the handler may keep or change it).
+bool OfDeclaredTypes(const DISPPARAMS& params, std::span<const VARTYPE> types) {
+    for (UINT i = 0; i < types.size(); ++i)
+        if (types[i] == VT_VARIANT || params.rgvarg[params.cArgs - 1 - i].vt != types[i]) return false;
+    return true;
+}
+}  // namespace
+
 HRESULT CEventSink::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD, DISPPARAMS* pDispParams, VARIANT*,
                            EXCEPINFO* pExcepInfo, UINT* puArgErr) {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-    const SinkEntry* entry = nullptr;
-    for (const SinkEntry& e : m_handlers)
-        if (e.dispid == dispIdMember) entry = &e;
-    if (!entry) return DISP_E_MEMBERNOTFOUND;
-    if (pDispParams && pDispParams->cNamedArgs) return DISP_E_NONAMEDARGS;
-    std::vector<COleVariant> args;
-    HRESULT hr = DispatchCoerceArguments(pDispParams, entry->params.Span(), &args, puArgErr);
-    if (FAILED(hr)) return hr;
+    const Row* row = nullptr;
+    for (const Row& r : m_rows)
+        if (r.entry.dispid == dispIdMember) row = &r;
+    if (!row) return DISP_E_MEMBERNOTFOUND;
+    if (!pDispParams) return E_INVALIDARG;
+    if (pDispParams->cNamedArgs) return DISP_E_NONAMEDARGS;
+    const std::span<const VARTYPE> types = row->entry.params.Span();
+    if (pDispParams->cArgs != types.size()) return DISP_E_BADPARAMCOUNT;
+    if (pDispParams->cArgs && !pDispParams->rgvarg) return E_INVALIDARG;
+    VARIANT* args = pDispParams->rgvarg;
+    std::vector<COleVariant> coerced;
+    if (!OfDeclaredTypes(*pDispParams, types)) {
+        const HRESULT hr = DispatchCoerceArguments(pDispParams, types, &coerced, puArgErr);
+        if (FAILED(hr)) return hr;
+        std::reverse(coerced.begin(), coerced.end());
+        args = coerced.data();
+    }
     AddRef();
-    hr = DispatchGuardedCall(pExcepInfo, [&] {
-        entry->handler(args.data());
+    const HRESULT hr = DispatchGuardedCall(pExcepInfo, [&] {
+        row->entry.handler(row->object, args);
         return S_OK;
     });
     Release();

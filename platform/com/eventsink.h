@@ -2,11 +2,18 @@
 // routes each event, by dispatch identifier, to a handler from a table, and
 // helpers to connect it to a source's connection point.
 //
+// A table of constant rows (a dialog's event sink table), each handler given
+// the one object the rows belong to:
+//   new CEventSink(kEventIid, dialog, rows);
+// or handlers as callables:
 //   CEventSink* sink = new CEventSink(kEventIid, {
 //       SinkHandler<VT_I4>(1, [this](LONG status) { OnPictureReady(status); }),
 //   });
 //   AdviseSink(control, kEventIid, sink, &cookie);
 //   sink->Release();
+//
+// Arguments that arrive with the declared types reach the handler as the
+// source passed them, uncopied; others are coerced once, into the sink.
 #pragma once
 
 #include <functional>
@@ -17,8 +24,16 @@
 
 struct SinkEntry {
     DISPID dispid;
+    VarTypeList params;  // declaration order
+    // `args` last first, as DISPPARAMS carries them, each of its declared type.
+    void (*handler)(void* object, VARIANT* args);
+};
+
+// A handler that is a callable rather than a row of a table.
+struct SinkFunction {
+    DISPID dispid;
     VarTypeList params;
-    std::function<void(VARIANT* args)> handler;  // args coerced, declaration order
+    std::function<void(VARIANT* args)> call;  // args as for SinkEntry::handler
 };
 
 namespace dispatch_detail {
@@ -37,10 +52,10 @@ struct CallableTraits<R (C::*)(A...)> {
 // A handler for event `dispid` whose parameters have the types Params; `f`
 // takes them as C++ values (the conversions of dispatch tables).
 template <VARTYPE... Params, class F>
-SinkEntry SinkHandler(DISPID dispid, F f) {
+SinkFunction SinkHandler(DISPID dispid, F f) {
     using Args = typename dispatch_detail::CallableTraits<F>::Args;
     return {dispid, MakeVarTypeList<Params...>(), [f = std::move(f)](VARIANT* args) mutable {
-                dispatch_detail::CallConverted<Args, VT_EMPTY, Params...>(f, args, nullptr);
+                dispatch_detail::CallConvertedLastFirst<Args, Params...>(f, args);
             }};
 }
 
@@ -50,7 +65,9 @@ SinkEntry SinkHandler(DISPID dispid, F f) {
 // release it.
 class CEventSink final : public CComObjectImpl<IDispatch> {
 public:
-    CEventSink(REFIID eventIid, std::vector<SinkEntry> handlers);
+    // `object` must outlive the sink's connection.
+    CEventSink(REFIID eventIid, void* object, std::vector<SinkEntry> entries);
+    CEventSink(REFIID eventIid, std::vector<SinkFunction> handlers);
 
     HRESULT GetTypeInfoCount(UINT* pctinfo) override;
     HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
@@ -62,8 +79,13 @@ protected:
     void* QueryExtraInterface(REFIID riid) override;
 
 private:
+    struct Row {
+        SinkEntry entry;
+        void* object;
+    };
     IID m_iid;
-    std::vector<SinkEntry> m_handlers;
+    std::vector<SinkFunction> m_functions;  // the objects of their rows
+    std::vector<Row> m_rows;
 };
 
 // Finds the source's connection point for `eventIid` and advises `sink`.

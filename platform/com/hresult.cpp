@@ -24,6 +24,7 @@ constexpr CodeText kTexts[] = {
     {CLASS_E_NOAGGREGATION, "class does not support aggregation"},
     {CLASS_E_CLASSNOTAVAILABLE, "class not available from this module"},
     {REGDB_E_READREGDB, "registry could not be read"},
+    {REGDB_E_WRITEREGDB, "registry could not be written"},
     {REGDB_E_CLASSNOTREG, "class not registered"},
     {CO_E_CLASSSTRING, "invalid class string"},
     {CO_E_DLLNOTFOUND, "module not found"},

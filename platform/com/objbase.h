@@ -62,11 +62,15 @@ std::string CoGetLastLoadError();
 // module at `path` (a relative path is taken from the working directory: a
 // module writes its own path into the registry, and the loader would search
 // its library path for a bare name), calls its DllRegisterServer (bRegister)
-// or DllUnregisterServer and unloads it again. Returns what the entry point
-// returned; CO_E_DLLNOTFOUND when there is no such file, CO_E_ERRORINDLL when
-// it is no sound shared library of this machine, does not load or lacks the
-// entry point, with the reason in words (the loader's text included) in
-// *error, which is empty when the entry point ran.
+// or DllUnregisterServer and unloads it again. The entry point's changes to
+// HKEY_CLASSES_ROOT are one registry batch: written together when it
+// succeeds, dropped when it fails. Returns what the entry point returned;
+// CO_E_DLLNOTFOUND when there is no such file, CO_E_ERRORINDLL when it is no
+// sound shared library of this machine, does not load or lacks the entry
+// point, REGDB_E_WRITEREGDB when the registry cannot be locked, read or
+// written, with the reason in words (the loader's or the registry's text,
+// naming the file) in *error, which is empty when the entry point ran and its
+// changes were written.
 // *modulePath (optional) receives the absolute path that was loaded.
 HRESULT CallModuleRegistration(const std::string& path, bool bRegister, std::string* error,
                                std::string* modulePath = nullptr);

@@ -10,6 +10,7 @@
 
 #include <QString>
 
+#include "asciicase.h"
 #include "oaidl.h"
 
 // ---- BSTR -------------------------------------------------------------------
@@ -244,13 +245,7 @@ bool ParseNumber(const OLECHAR* text, double* value) {
 }
 
 bool EqualsAsciiNoCase(const OLECHAR* text, const char* word) {
-    if (!text) return false;
-    for (; *word; ++text, ++word) {
-        OLECHAR c = *text;
-        if (c >= u'A' && c <= u'Z') c = static_cast<OLECHAR>(c - u'A' + u'a');
-        if (c != static_cast<OLECHAR>(*word)) return false;
-    }
-    return *text == 0;
+    return text && ::EqualsAsciiNoCase(std::u16string_view(text), std::string_view(word));
 }
 
 // A number taken from a value: exact integers stay integers.

@@ -1,6 +1,7 @@
 // Calling a module's own registration entry points.
 #include "modulefile.h"
 #include "objbase.h"
+#include "winreg.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -51,7 +52,18 @@ HRESULT CallModuleRegistration(const std::string& path, bool bRegister, std::str
         dlclose(handle);
         return CO_E_ERRORINDLL;
     }
-    const HRESULT hr = entry();
+    // The module's changes are applied as one: concurrent registrations wait
+    // for each other, and a failed or killed one leaves the registry as it was.
+    if (RegBeginBatch(HKEY_CLASSES_ROOT) != ERROR_SUCCESS) {
+        *error = RegLastErrorText();
+        dlclose(handle);
+        return REGDB_E_WRITEREGDB;
+    }
+    HRESULT hr = entry();
+    if (RegEndBatch(SUCCEEDED(hr)) != ERROR_SUCCESS && SUCCEEDED(hr)) {
+        *error = RegLastErrorText();
+        hr = REGDB_E_WRITEREGDB;
+    }
     dlclose(handle);
     return hr;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <limits>
 
+#include "asciicase.h"
 #include "comobject.h"
 #include "propbag.h"
 
@@ -81,14 +82,7 @@ private:
 };
 
 bool SameName(const std::u16string& a, LPCOLESTR b) {
-    std::size_t i = 0;
-    for (; i < a.size() && b[i]; ++i) {
-        char16_t x = a[i], y = b[i];
-        if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x - u'A' + u'a');
-        if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y - u'A' + u'a');
-        if (x != y) return false;
-    }
-    return i == a.size() && b[i] == 0;
+    return EqualsAsciiNoCase(std::u16string_view(a), std::u16string_view(b));
 }
 }  // namespace
 

@@ -7,22 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "asciicase.h"
 #include "comobject.h"
 
 namespace {
 class CTypeLib;
 
 bool NameEquals(const OLECHAR* wide, const std::string& name) {
-    if (!wide) return false;
-    std::size_t i = 0;
-    for (; wide[i] && i < name.size(); ++i) {
-        char16_t a = wide[i];
-        char b = name[i];
-        if (a >= u'A' && a <= u'Z') a = static_cast<char16_t>(a - u'A' + u'a');
-        if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-        if (a != static_cast<unsigned char>(b)) return false;
-    }
-    return wide[i] == 0 && i == name.size();
+    return wide && EqualsAsciiNoCase(std::u16string_view(wide), std::string_view(name));
 }
 
 std::string Text(const char* s) { return s ? s : ""; }

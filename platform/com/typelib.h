@@ -80,7 +80,9 @@ HRESULT CreateTypeLibFromData(const TypeLibData& data, ITypeLib** ppTLib);
 // the value Version. Registering again overwrites. Unregistering removes that
 // version's key, the Interface keys that name this library and version, and
 // the {libid} key once no version is left; it fails with
-// TYPE_E_REGISTRYACCESS when the version is not registered. Paths are UTF-8.
+// TYPE_E_REGISTRYACCESS when the version is not registered, unless interface
+// or class keys still name the library (a registration left partial): then the
+// interface keys go and it succeeds. Paths are UTF-8.
 HRESULT RegisterTypeLib(ITypeLib* ptlib, const char* szFullPath, const char* szHelpDir);
 HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid, SYSKIND syskind);
 // The registered module path of a type library; TYPE_E_LIBNOTREGISTERED when none.

@@ -1,5 +1,7 @@
 // Type library registration entries under HKEY_CLASSES_ROOT\TypeLib, and the
 // Interface keys of the library's dispatch interfaces.
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -53,6 +55,12 @@ std::string QueryString(const std::string& keyName, const char* valueName) {
     if (rc != ERROR_SUCCESS || type != REG_SZ) return {};
     value.resize(std::strlen(value.c_str()));
     return value;
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
 }
 
 std::vector<std::string> SubkeyNames(const std::string& keyName) {
@@ -121,18 +129,28 @@ HRESULT RegisterTypeLib(ITypeLib* ptlib, const char* szFullPath, const char* szH
 HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID, SYSKIND) {
     const std::string key = VersionKey(libID, wVerMajor, wVerMinor);
     HKEY handle = nullptr;
-    if (RegOpenKeyEx(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
-        return TYPE_E_REGISTRYACCESS;
+    const bool registered = RegOpenKeyEx(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) == ERROR_SUCCESS;
     RegCloseKey(handle);
     // The interfaces that name this library and version; the library itself
     // need not be loadable any more to find them.
     const std::string libid = StringFromGUID(libID);
     const std::string version = Version(wVerMajor, wVerMinor);
+    bool remains = false;
     for (const std::string& iid : SubkeyNames("Interface")) {
         const std::string typeLibKey = "Interface\\" + iid + "\\TypeLib";
-        if (QueryString(typeLibKey, nullptr) == libid && QueryString(typeLibKey, "Version") == version &&
-            RegDeleteTree(HKEY_CLASSES_ROOT, ("Interface\\" + iid).c_str()) != ERROR_SUCCESS)
+        if (!SameText(QueryString(typeLibKey, nullptr), libid) || QueryString(typeLibKey, "Version") != version)
+            continue;
+        remains = true;
+        if (RegDeleteTree(HKEY_CLASSES_ROOT, ("Interface\\" + iid).c_str()) != ERROR_SUCCESS)
             return TYPE_E_REGISTRYACCESS;
+    }
+    if (!registered) {
+        // Without its version key the library counts as removed only when a
+        // registration left partial still names it: its remains go, and the
+        // caller can go on removing the classes that name it.
+        for (const std::string& clsid : SubkeyNames("CLSID"))
+            remains = remains || SameText(QueryString("CLSID\\" + clsid + "\\TypeLib", nullptr), libid);
+        return remains ? S_OK : TYPE_E_REGISTRYACCESS;
     }
     if (RegDeleteTree(HKEY_CLASSES_ROOT, key.c_str()) != ERROR_SUCCESS) return TYPE_E_REGISTRYACCESS;
     // The {libid} key goes with its last version.

@@ -1,6 +1,7 @@
 // The hive text format: the registry-export layout, read strictly enough that a
 // file we would misread is refused rather than rewritten without what we did
-// not understand.
+// not understand. Comment lines survive a rewrite, above the entry they stood
+// above (blank lines and the order of entries do not).
 //
 // The writer picks the plainest form that holds a value exactly: "text" for a
 // REG_SZ holding one NUL-terminated line of text, dword: for a 4-byte REG_DWORD,
@@ -128,16 +129,22 @@ public:
         HiveKey* key = nullptr;
         while (lines_.next(line)) {
             line = trim(line);
-            if (line.empty() || line.front() == ';') continue;
-            if (line.front() == '[') {
+            if (line.empty()) continue;
+            if (line.front() == ';') {
+                comments_ += line;
+                comments_ += '\n';
+            } else if (line.front() == '[') {
                 key = section(line);
                 if (!key) return false;
+                key->comments += comments_;
+                comments_.clear();
             } else if (!key) {
                 return fail("a value comes before the first [key] line");
             } else if (!value(line, *key)) {
                 return false;
             }
         }
+        hive_.trailing_comments = std::move(comments_);
         return true;
     }
 
@@ -237,6 +244,10 @@ private:
             return fail("expected \"text\", dword:, hex: or hex(type): after '='");
         }
         std::string folded = fold_name(name);
+        // A repeated value replaces the earlier one; the comments of both stay.
+        const auto earlier = key.values.find(folded);
+        v.comments = (earlier == key.values.end() ? std::string() : earlier->second.comments) + comments_;
+        comments_.clear();
         key.values.insert_or_assign(std::move(folded), std::move(v));
         return true;
     }
@@ -282,6 +293,7 @@ private:
     }
 
     Lines lines_;
+    std::string comments_;  // waiting for the entry they stand above
     std::string_view root_name_;
     Hive& hive_;
     ParseError& error_;
@@ -316,6 +328,7 @@ void append_hex_list(std::string& out, std::size_t line_start, std::string_view 
 }
 
 void append_value(std::string& out, const HiveValue& v) {
+    out += v.comments;
     const std::size_t line_start = out.size();
     if (v.name.empty()) out += '@';
     else append_quoted(out, v.name);
@@ -457,7 +470,8 @@ std::string write_hive(const Hive& hive, std::string_view root_name) {
     std::string out(kHeader);
     out += "\n\n";
     for (const auto& [sort_key, key] : hive.keys) {
-        if (key.path.empty() && key.values.empty()) continue;  // an empty root needs no section
+        if (key.path.empty() && key.values.empty() && key.comments.empty()) continue;  // an empty root needs no section
+        out += key.comments;
         out += '[';
         out += root_name;
         if (!key.path.empty()) {
@@ -468,6 +482,7 @@ std::string write_hive(const Hive& hive, std::string_view root_name) {
         for (const auto& [folded, value] : key.values) append_value(out, value);
         out += '\n';
     }
+    out += hive.trailing_comments;
     return out;
 }
 

@@ -13,16 +13,20 @@
 
 namespace ziv::registry {
 
+// Comments of a hand-written file (";" lines, each with its '\n') are kept
+// with the entry that follows them and written back above it.
 struct HiveValue {
     std::string name;  // as created; empty for the default value
     std::uint32_t type = 0;
     std::string data;  // the raw bytes
+    std::string comments{};
     bool operator==(const HiveValue&) const = default;
 };
 
 struct HiveKey {
     std::string path;                         // as created, backslash-separated; empty for the root
     std::map<std::string, HiveValue> values;  // by folded name
+    std::string comments{};                   // above its [key] line
     bool operator==(const HiveKey&) const = default;
 };
 
@@ -30,6 +34,7 @@ struct HiveKey {
 struct Hive {
     Hive();
     std::map<std::string, HiveKey> keys;
+    std::string trailing_comments;  // after the last entry
     bool operator==(const Hive&) const = default;
 };
 

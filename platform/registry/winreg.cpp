@@ -1,26 +1,38 @@
 // The registry functions over the hive files.
 //
-// A change runs under the hive's QLockFile: re-read, apply, replace the file
-// through QSaveFile (written beside it, renamed over it). Readers take no lock:
-// the rename swaps the whole file at once, so they see the old or the new one.
-// A process killed while it writes leaves the previous file and at worst a
-// stray temporary file; its lock file is recognised as stale by QLockFile.
+// A change runs under the hive's lock: an flock(2) on the file beside it
+// (HKEY_....reg.lock), which the kernel releases when its holder ends however
+// it ends, so a killed writer never blocks the others; the lock file itself
+// stays and is never removed (removing it would let two writers lock two
+// different files). Under the lock a change re-reads the hive, applies and
+// replaces the file through a temporary file renamed over it. Readers take no
+// lock: the rename swaps the whole file at once, so they see the old or the
+// new one. A batch (RegBeginBatch) holds the lock and the hive read once across
+// many calls of one thread and writes once at its end.
 
 #include "winreg.h"
 
-#include <QByteArray>
 #include <QDir>
-#include <QFile>
-#include <QLockFile>
-#include <QSaveFile>
 #include <QString>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <set>
 #include <thread>
 #include <unordered_set>
@@ -41,17 +53,40 @@ namespace {
 constexpr const char* kRootNames[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER"};
 constexpr REGSAM kDeleteRight = 0x00010000;
 constexpr REGSAM kDeleteTreeRights = kDeleteRight | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE;
-// Writers hold the lock for a few milliseconds; this long means something is stuck.
+// Writers hold the lock for milliseconds (a batch for the length of a module's
+// registration); this long means something is stuck.
 constexpr auto kLockWait = std::chrono::seconds(10);
-// QLockFile's own waiting doubles a 100 ms sleep; short polls keep several
-// busy writers from waiting on each other far longer than the writes take.
 constexpr auto kLockPoll = std::chrono::milliseconds(2);
-// A lock file whose writer died before it wrote its process number into it
-// names nobody, and QLockFile takes it over only once it is older than its
-// stale time (30 s by default, beyond kLockWait): every later change would
-// fail until then. Writers hold the lock for milliseconds, so a lock this old
-// is stale whoever holds it.
-constexpr int kStaleLockMs = 3000;
+
+// Why the thread's last failed call failed, when a file was the reason.
+thread_local std::string t_error;
+
+LONG fail(LONG code, std::string text) {
+    t_error = "registry: " + std::move(text);
+    return code;
+}
+
+LONG fail_errno(LONG code, const std::string& file, int err) { return fail(code, file + ": " + std::strerror(err)); }
+
+// Tests stop a writer dead at step N of a change (1: lock file open, 2: lock
+// held, 3: new text written beside the hive, 4: renamed over it) to show that
+// whatever it leaves is no obstacle to the next one.
+void kill_point(int step) {
+    const char* kill_at = std::getenv("ZIV_REGISTRY_TEST_KILL_AT_STEP");
+    if (kill_at && std::atoi(kill_at) == step) std::raise(SIGKILL);
+}
+
+// The folder, or nullopt with the reason in t_error.
+std::optional<std::string> folder_or_fail() {
+    std::string folder = RegistryFolder();
+    if (folder.empty()) {
+        fail(ERROR_ACCESS_DENIED,
+             "no registry folder: HOME is not set (or not an absolute path) and neither ZIV_REGISTRY_DIR nor "
+             "XDG_CONFIG_HOME names one");
+        return std::nullopt;
+    }
+    return folder;
+}
 
 // A hive and a key path: what a handle stands for.
 struct Target {
@@ -110,84 +145,246 @@ LONG join_path(const Target& base, LPCTSTR sub, std::string& path) {
     return split_key_path(path, names) ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
 }
 
-QString hive_file(int hive) {
-    return QString::fromStdString(RegistryFolder()) + '/' + QLatin1String(kRootNames[hive]) + QLatin1String(".reg");
-}
-
-void report_bad_file(const QString& file, const ParseError& error) {
+void report_bad_file(const std::string& file, const ParseError& error) {
     static std::mutex mutex;
     static std::set<std::string> reported;
-    const std::string message = "registry: " + file.toStdString() + " line " + std::to_string(error.line) + ": " +
-                                error.message + "; the file is left as it is and will not be written to\n";
+    const std::string message = "registry: " + file + " line " + std::to_string(error.line) + ": " + error.message +
+                                "; the file is left as it is and will not be written to\n";
     std::lock_guard lock(mutex);
     if (reported.insert(message).second) std::fputs(message.c_str(), stderr);
 }
 
-// Reads and parses a hive; a missing file is an empty hive. `text` receives the
-// file's bytes.
-LONG load_hive(int hive, const QString& file, Hive& out, QByteArray& text) {
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() { reset(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    void reset(int fd = -1) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_;
+};
+
+constexpr const char* kNotRegular = "not a regular file: a pipe, device or directory cannot hold a hive";
+
+// Reads and parses a hive file; a missing file is an empty hive. `text`
+// receives the file's bytes. Opened without blocking, so that a pipe in its
+// place is refused instead of waited on.
+LONG read_hive_file(int hive, const std::string& file, Hive& out, std::string& text) {
     text.clear();
-    QFile in(file);
-    if (!in.open(QIODevice::ReadOnly)) {
-        if (!in.exists()) {
+    Fd fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (fd.get() < 0) {
+        const int err = errno;
+        struct stat link {};
+        if (err == ENOENT && ::lstat(file.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+            std::error_code ec;
+            const std::string target = std::filesystem::read_symlink(file, ec).string();
+            return fail(ERROR_ACCESS_DENIED, file + ": a link to " + target + ", which does not exist");
+        }
+        if (err == ENOENT) {
             out = Hive{};
             return ERROR_SUCCESS;
         }
-        return ERROR_ACCESS_DENIED;
+        return fail_errno(ERROR_ACCESS_DENIED, file, err);
     }
-    text = in.readAll();
-    if (in.error() != QFileDevice::NoError) return ERROR_ACCESS_DENIED;
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) return fail_errno(ERROR_ACCESS_DENIED, file, errno);
+    if (!S_ISREG(info.st_mode)) return fail(ERROR_BADDB, file + " is " + kNotRegular);
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n > 0) text.append(buffer, std::size_t(n));
+        else if (n == 0) break;
+        else if (errno != EINTR) return fail_errno(ERROR_ACCESS_DENIED, file, errno);
+    }
     ParseError error;
-    if (!parse_hive(std::string_view(text.constData(), std::size_t(text.size())), kRootNames[hive], out, error)) {
+    if (!parse_hive(text, kRootNames[hive], out, error)) {
         report_bad_file(file, error);
-        return ERROR_BADDB;
+        return fail(ERROR_BADDB, file + " line " + std::to_string(error.line) + ": " + error.message +
+                                     " (the file is left as it is)");
     }
     return ERROR_SUCCESS;
 }
 
-LONG load_hive(int hive, Hive& out) {
-    QByteArray text;
-    return load_hive(hive, hive_file(hive), out, text);
+// The exclusive lock of one hive for as long as the object lives.
+class HiveLock {
+public:
+    HiveLock() = default;
+    HiveLock(const HiveLock&) = delete;
+    HiveLock& operator=(const HiveLock&) = delete;
+    // Unlocked explicitly: a child forked meanwhile shares the descriptor and
+    // would otherwise keep the lock after ours is closed.
+    ~HiveLock() {
+        if (held_) ::flock(fd_.get(), LOCK_UN);
+    }
+
+    LONG take(const std::string& path) {
+        kill_point(1);
+        fd_.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666));
+        if (fd_.get() < 0 && errno == EACCES) fd_.reset(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        if (fd_.get() < 0) return fail_errno(ERROR_CANTWRITE, path, errno);
+        struct stat info {};
+        if (::fstat(fd_.get(), &info) != 0) return fail_errno(ERROR_CANTWRITE, path, errno);
+        if (!S_ISREG(info.st_mode))
+            return fail(ERROR_CANTWRITE, path + " is not a regular file: it cannot lock the hive");
+        const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+        while (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EINTR) continue;
+            if (errno != EWOULDBLOCK) return fail_errno(ERROR_CANTWRITE, path, errno);
+            if (std::chrono::steady_clock::now() >= deadline)
+                return fail(ERROR_CANTWRITE, path + ": another process has held the hive's lock for " +
+                                                 std::to_string(kLockWait.count()) + " s");
+            std::this_thread::sleep_for(kLockPoll);
+        }
+        held_ = true;
+        kill_point(2);
+        return ERROR_SUCCESS;
+    }
+
+private:
+    Fd fd_;
+    bool held_ = false;
+};
+
+// Replaces `file` with `text`: written beside it under a fixed name (only the
+// lock holder writes it, and the next writer takes over what a killed one
+// left) and renamed over it. A link is followed: the file it names is replaced.
+LONG write_hive_file(const std::string& file, const std::string& text) {
+    std::string target = file;
+    struct stat info {};
+    const bool exists = ::lstat(file.c_str(), &info) == 0;
+    if (exists && S_ISLNK(info.st_mode)) {
+        std::error_code ec;
+        target = std::filesystem::canonical(file, ec).string();
+        if (ec) return fail(ERROR_CANTWRITE, file + ": " + ec.message());
+        ::stat(target.c_str(), &info);
+    }
+    const std::string temp = target + ".tmp";
+    Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0666));
+    if (fd.get() < 0) return fail_errno(ERROR_CANTWRITE, temp, errno);
+    if (exists) ::fchmod(fd.get(), info.st_mode & 07777);  // the hive keeps its permissions
+    const auto failed = [&](int err) {
+        ::unlink(temp.c_str());
+        return fail_errno(ERROR_CANTWRITE, temp, err);
+    };
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return failed(n < 0 ? errno : ENOSPC);
+        done += std::size_t(n);
+    }
+    if (::fsync(fd.get()) != 0) return failed(errno);
+    fd.reset();
+    kill_point(3);
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(temp.c_str());
+        return fail_errno(ERROR_CANTWRITE, target, err);
+    }
+    kill_point(4);
+    return ERROR_SUCCESS;
 }
 
-LONG take_lock(QLockFile& lock) {
-    const auto deadline = std::chrono::steady_clock::now() + kLockWait;
-    for (;;) {
-        if (lock.tryLock(0)) return ERROR_SUCCESS;
-        if (lock.error() == QLockFile::PermissionError) return ERROR_ACCESS_DENIED;
-        if (lock.error() != QLockFile::LockFailedError || std::chrono::steady_clock::now() >= deadline)
-            return ERROR_CANTWRITE;
-        std::this_thread::sleep_for(kLockPoll);
+// Temporary files that writers of earlier versions left when they were
+// killed: "HKEY_....reg.XXXXXX" (six random letters and digits; only names
+// with both, so that a "HKEY_....reg.backup" of the user's stays) and the
+// lock's ".rmlock". Removed under the lock.
+void remove_leftovers(const std::string& folder, int hive) {
+    const std::string base = std::string(kRootNames[hive]) + ".reg.";
+    const auto is_digit = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; };
+    const auto is_alpha = [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; };
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.compare(0, base.size(), base) != 0) continue;
+        const std::string rest = name.substr(base.size());
+        const bool temp = rest.size() == 6 &&
+                          std::all_of(rest.begin(), rest.end(), [&](char c) { return is_digit(c) || is_alpha(c); }) &&
+                          std::any_of(rest.begin(), rest.end(), is_digit) &&
+                          std::any_of(rest.begin(), rest.end(), is_alpha);
+        std::error_code ignored;
+        if ((temp || rest == "lock.rmlock") && entry.is_regular_file(ignored))
+            std::filesystem::remove(entry.path(), ignored);
     }
+}
+
+// One hive held for changing: its folder made, its lock taken, its content read.
+struct Session {
+    int hive = 0;
+    std::string folder;
+    std::string file;
+    HiveLock lock;
+    Hive content;
+    std::string old_text;
+
+    LONG open(int which) {
+        hive = which;
+        const auto dir = folder_or_fail();
+        if (!dir) return ERROR_CANTWRITE;
+        folder = *dir;
+        file = folder + '/' + kRootNames[hive] + ".reg";
+        std::error_code ec;
+        std::filesystem::create_directories(folder, ec);
+        if (ec)
+            return fail(ERROR_CANTWRITE, folder + ": " + ec.message() + " (the folder of the hives cannot be made)");
+        LONG result = lock.take(file + ".lock");
+        if (result == ERROR_SUCCESS) result = read_hive_file(hive, file, content, old_text);
+        return result;
+    }
+
+    // Writes the content unless it is what the file holds already.
+    LONG commit() {
+        const std::string text = write_hive(content, kRootNames[hive]);
+        if (text == old_text) return ERROR_SUCCESS;
+        const LONG result = write_hive_file(file, text);
+        if (result == ERROR_SUCCESS) {
+            old_text = text;
+            remove_leftovers(folder, hive);
+        }
+        return result;
+    }
+};
+
+// The calling thread's batch: the session its calls on that hive go to.
+struct Batch {
+    int depth = 0;
+    std::unique_ptr<Session> session;
+};
+thread_local Batch t_batch;
+
+Session* batch_of(int hive) {
+    return t_batch.session && t_batch.session->hive == hive ? t_batch.session.get() : nullptr;
+}
+
+// Runs `read` on the newest content of a hive: the batch's, else the file's.
+template <typename Read>
+LONG with_hive(int hive, Read&& read) {
+    if (Session* batch = batch_of(hive)) return read(batch->content);
+    const auto dir = folder_or_fail();
+    if (!dir) return ERROR_ACCESS_DENIED;
+    Hive content;
+    std::string text;
+    const LONG result = read_hive_file(hive, *dir + '/' + kRootNames[hive] + ".reg", content, text);
+    if (result != ERROR_SUCCESS) return result;
+    return read(content);
 }
 
 // Applies `change` to the newest content of a hive under its lock and writes
-// the result, unless `change` fails or leaves the text as it was.
+// the result, unless `change` fails (it changes nothing then) or leaves the
+// text as it was. In a batch the change stays in memory until its end.
 template <typename Change>
 LONG change_hive(int hive, Change&& change) {
-    if (!QDir().mkpath(QString::fromStdString(RegistryFolder()))) return ERROR_CANTWRITE;
-    const QString file = hive_file(hive);
-    QLockFile lock(file + QLatin1String(".lock"));
-    lock.setStaleLockTime(kStaleLockMs);
-    LONG result = take_lock(lock);
-    if (result != ERROR_SUCCESS) return result;
-
-    Hive content;
-    QByteArray old_text;
-    result = load_hive(hive, file, content, old_text);
-    if (result != ERROR_SUCCESS) return result;
-    result = change(content);
-    if (result != ERROR_SUCCESS) return result;
-
-    const std::string text = write_hive(content, kRootNames[hive]);
-    if (old_text.size() == qsizetype(text.size()) && std::memcmp(old_text.constData(), text.data(), text.size()) == 0)
-        return ERROR_SUCCESS;
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly) || out.write(text.data(), qint64(text.size())) != qint64(text.size())) {
-        out.cancelWriting();
-        return ERROR_CANTWRITE;
-    }
-    return out.commit() ? ERROR_SUCCESS : ERROR_CANTWRITE;
+    if (Session* batch = batch_of(hive)) return change(batch->content);
+    Session session;
+    LONG result = session.open(hive);
+    if (result == ERROR_SUCCESS) result = change(session.content);
+    if (result == ERROR_SUCCESS) result = session.commit();
+    return result;
 }
 
 // The key a handle stands for, which another process may have deleted since.
@@ -197,6 +394,7 @@ HiveKey* handle_key(Hive& hive, const Target& target) { return find_key(hive, ta
 // exception leaves these functions.
 template <typename Body>
 LONG guarded(Body&& body) noexcept {
+    t_error.clear();
     try {
         return body();
     } catch (const std::bad_alloc&) {
@@ -214,12 +412,11 @@ LONG read_key(HKEY hKey, REGSAM right, Read&& read) {
     LONG result = resolve(hKey, base);
     if (result != ERROR_SUCCESS) return result;
     if (!(base.access & right)) return ERROR_ACCESS_DENIED;
-    Hive hive;
-    result = load_hive(base.hive, hive);
-    if (result != ERROR_SUCCESS) return result;
-    const HiveKey* key = handle_key(hive, base);
-    if (!key) return ERROR_KEY_DELETED;
-    return read(hive, base, *key);
+    return with_hive(base.hive, [&](Hive& hive) -> LONG {
+        const HiveKey* key = handle_key(hive, base);
+        if (!key) return ERROR_KEY_DELETED;
+        return read(hive, base, *key);
+    });
 }
 
 // The key a handle stands for, changed under the hive's lock: `change(key)`
@@ -251,15 +448,18 @@ LONG RegCreateKeyEx(HKEY hKey, LPCTSTR lpSubKey, DWORD, LPSTR, DWORD dwOptions, 
         if (result != ERROR_SUCCESS) return result;
 
         // Most calls open a key that exists; only a missing one takes the lock.
-        Hive hive;
-        result = load_hive(base.hive, hive);
-        if (result != ERROR_SUCCESS) return result;
-        if (!handle_key(hive, base)) return ERROR_KEY_DELETED;
         std::string spelled;
+        bool found = false;
         DWORD disposition = REG_OPENED_EXISTING_KEY;
-        if (const HiveKey* key = find_key(hive, path)) {
-            spelled = key->path;
-        } else {
+        result = with_hive(base.hive, [&](Hive& hive) -> LONG {
+            if (!handle_key(hive, base)) return ERROR_KEY_DELETED;
+            const HiveKey* key = find_key(hive, path);
+            if (key) spelled = key->path;
+            found = key != nullptr;
+            return ERROR_SUCCESS;
+        });
+        if (result != ERROR_SUCCESS) return result;
+        if (!found) {
             if (!(base.access & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
             result = change_hive(base.hive, [&](Hive& h) -> LONG {
                 if (!handle_key(h, base)) return ERROR_KEY_DELETED;
@@ -287,13 +487,17 @@ LONG RegOpenKeyEx(HKEY hKey, LPCTSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY p
         std::string path;
         LONG result = resolve(hKey, base);
         if (result == ERROR_SUCCESS) result = join_path(base, lpSubKey, path);
-        Hive hive;
-        if (result == ERROR_SUCCESS) result = load_hive(base.hive, hive);
         if (result != ERROR_SUCCESS) return result;
-        if (!handle_key(hive, base)) return ERROR_KEY_DELETED;
-        const HiveKey* key = find_key(hive, path);
-        if (!key) return ERROR_FILE_NOT_FOUND;
-        *phkResult = new_handle(base.hive, key->path, samDesired);
+        std::string spelled;
+        result = with_hive(base.hive, [&](Hive& hive) -> LONG {
+            if (!handle_key(hive, base)) return ERROR_KEY_DELETED;
+            const HiveKey* key = find_key(hive, path);
+            if (!key) return ERROR_FILE_NOT_FOUND;
+            spelled = key->path;
+            return ERROR_SUCCESS;
+        });
+        if (result != ERROR_SUCCESS) return result;
+        *phkResult = new_handle(base.hive, std::move(spelled), samDesired);
         return ERROR_SUCCESS;
     });
 }
@@ -417,10 +621,44 @@ const char* RegErrorText(LONG code) {
     }
 }
 
+LONG RegBeginBatch(HKEY hKey) {
+    if (hKey != HKEY_CLASSES_ROOT && hKey != HKEY_CURRENT_USER) return ERROR_INVALID_PARAMETER;
+    const int hive = hKey == HKEY_CLASSES_ROOT ? 0 : 1;
+    if (t_batch.depth > 0) {
+        if (!batch_of(hive)) return ERROR_INVALID_PARAMETER;
+        ++t_batch.depth;
+        return ERROR_SUCCESS;
+    }
+    return guarded([&]() -> LONG {
+        auto session = std::make_unique<Session>();
+        const LONG result = session->open(hive);
+        if (result != ERROR_SUCCESS) return result;
+        t_batch.session = std::move(session);
+        t_batch.depth = 1;
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG RegEndBatch(BOOL bCommit) {
+    if (t_batch.depth == 0) return ERROR_INVALID_PARAMETER;
+    if (--t_batch.depth > 0) return ERROR_SUCCESS;
+    const std::unique_ptr<Session> session = std::move(t_batch.session);
+    if (!bCommit) return ERROR_SUCCESS;
+    return guarded([&]() -> LONG { return session->commit(); });
+}
+
+std::string RegLastErrorText() { return t_error; }
+
 std::string RegistryFolder() {
+    const auto absolute = [](const QString& dir) { return !dir.isEmpty() && !QDir::isRelativePath(dir); };
     const QString dir = qEnvironmentVariable("ZIV_REGISTRY_DIR");
     if (!dir.isEmpty()) return dir.toStdString();
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (config.isEmpty() || QDir::isRelativePath(config)) config = QDir::homePath() + QLatin1String("/.config");
-    return (config + QLatin1String("/ziv/registry")).toStdString();
+    if (!absolute(config)) {
+        // Without a home the default would land at the root of the file system.
+        const QString home = qEnvironmentVariable("HOME");
+        if (!absolute(home)) return {};
+        config = QDir::cleanPath(home + QLatin1String("/.config"));
+    }
+    return QDir::cleanPath(config + QLatin1String("/ziv/registry")).toStdString();
 }

@@ -3,8 +3,9 @@
 // 5.00"): HKEY_CLASSES_ROOT.reg and HKEY_CURRENT_USER.reg in RegistryFolder().
 //
 // Nothing is cached: every call reads the file, and every change takes the
-// hive's lock file, re-reads, applies and replaces the file atomically, so
-// several processes may share one folder and see each other's writes at once.
+// hive's lock, re-reads, applies and replaces the file atomically, so several
+// processes may share one folder and see each other's writes at once. A batch
+// (RegBeginBatch) makes many changes one.
 // A handle is only a hive and a key path. Key and value names compare without
 // regard to case and keep the case they were created with; a null or empty
 // value name is the key's default value. Strings are UTF-8.
@@ -95,8 +96,24 @@ LONG RegEnumKeyEx(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD* lpcchName, DWOR
                   DWORD* lpcchClass, void* lpftLastWriteTime);
 LONG RegCloseKey(HKEY hKey);
 
+// Makes the calling thread's changes to one hive (HKEY_CLASSES_ROOT or
+// HKEY_CURRENT_USER) one step: takes the hive's lock and keeps it until the
+// matching RegEndBatch, reads the hive once, and keeps every change of this
+// thread to it in memory (its reads see them); RegEndBatch(TRUE) writes them
+// in one replacement of the file, RegEndBatch(FALSE) drops them. Others see
+// the old hive or the new one, never a part, and their changes wait. Batches
+// of one hive nest: only the outermost end writes.
+LONG RegBeginBatch(HKEY hKey);
+LONG RegEndBatch(BOOL bCommit);
+
 // A short description of a result code, for messages.
 const char* RegErrorText(LONG code);
+// Why the calling thread's last failed registry call failed when a file was
+// the reason, naming it ("registry: /.../HKEY_CLASSES_ROOT.reg: Is a
+// directory"); empty when the call failed for another reason (a missing key, a
+// refused handle) or succeeded.
+std::string RegLastErrorText();
 // The folder that holds the hive files: $ZIV_REGISTRY_DIR if set, else
-// $XDG_CONFIG_HOME/ziv/registry (~/.config/ziv/registry). It is created on the first write.
+// $XDG_CONFIG_HOME/ziv/registry, else ~/.config/ziv/registry; empty when HOME
+// is needed and not set (the calls fail then). It is created on the first write.
 std::string RegistryFolder();

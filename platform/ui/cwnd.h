@@ -20,7 +20,8 @@
 //                      the widget is still valid then.
 //  - InvalidateRect -> QWidget::update (a repaint is scheduled, coalesced), at
 //                      the screen's pace: within one frame of the last paint
-//                      the repaint waits for the next frame.
+//                      the repaint waits for the next frame (our speed policy,
+//                      framepacer.h).
 //  - SetWindowPos   -> QWidget::setGeometry/move/resize; without SWP_NOZORDER
 //                      the widget is raised to the top of its siblings.
 //  - GetDC          -> a device context describing the window's surface. Qt

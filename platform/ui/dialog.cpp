@@ -1,5 +1,5 @@
-// Dialog templates turned into Qt widgets, embedded controls, the message
-// pre-filter and the modal loop.
+// Dialog templates turned into Qt widgets, the message pre-filter and the
+// modal loop.
 #include "dialog.h"
 
 #include <QAbstractButton>
@@ -23,22 +23,13 @@
 #include <utility>
 
 #include "ddx.h"
-#include "eventsink.h"
 #include "framepacer.h"
 #include "iconimpl.h"
-#include "objbase.h"
-#include "oleidl.h"
-#include "propbag.h"
 
 namespace {
 CDialog::ModalHook& Hook() {
     static CDialog::ModalHook hook;
     return hook;
-}
-
-bool& ControlContainerEnabled() {
-    static bool enabled = false;
-    return enabled;
 }
 
 bool HaveWidgets() { return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr; }
@@ -47,13 +38,6 @@ QFont TemplateFont(const DialogTemplate& tmpl) {
     QFont font(QString::fromUtf8(tmpl.fontName ? tmpl.fontName : ""));
     if (tmpl.fontSize > 0) font.setPointSize(tmpl.fontSize);
     return font;
-}
-
-// Rounded to nearest, halves away from zero.
-LONG MulDiv(LONG value, LONG numerator, LONG denominator) {
-    const long long product = static_cast<long long>(value) * numerator;
-    const long long half = denominator / 2;
-    return static_cast<LONG>(product >= 0 ? (product + half) / denominator : (product - half) / denominator);
 }
 
 QRect ToQRect(const RECT& r) { return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top); }
@@ -69,8 +53,6 @@ WPARAM VirtualKey(int key) {
     }
 }
 }  // namespace
-
-void AfxEnableControlContainer() { ControlContainerEnabled() = true; }
 
 class CDialog::ModalLoop : public QEventLoop {};
 
@@ -105,21 +87,6 @@ private:
 
     std::vector<std::pair<QPointer<QLabel>, QString>> m_pending;
     FramePacer m_pacer;
-};
-
-// An embedded control item: the control, its automation and its event sink.
-struct CDialog::ControlSite {
-    UINT id = 0;
-    IUnknown* unknown = nullptr;
-    IDispatch* dispatch = nullptr;
-    IID eventIid{};
-    DWORD cookie = 0;
-
-    ~ControlSite() {
-        if (cookie) UnadviseSink(unknown, eventIid, cookie);
-        if (dispatch) dispatch->Release();
-        if (unknown) unknown->Release();
-    }
 };
 
 // Sees every key and mouse button press of the application first and hands
@@ -303,80 +270,30 @@ void CDialog::CreateItems(QWidget* window) {
 }
 
 HRESULT CDialog::CreateControlItem(QWidget* window, const DialogItemTemplate& item, const RECT& rect) {
-    if (!ControlContainerEnabled() || !item.control) return E_NOTIMPL;
-    auto site = std::make_unique<ControlSite>();
-    site->id = item.id;
-    HRESULT hr = CoCreateInstance(item.control->clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                  reinterpret_cast<void**>(&site->unknown));
-    if (FAILED(hr)) return hr;
-
-    // The saved state the template carries, as a property bag.
-    IPersistPropertyBag* persist = nullptr;
-    if (SUCCEEDED(site->unknown->QueryInterface(IID_IPersistPropertyBag, reinterpret_cast<void**>(&persist)))) {
-        auto* bag = new CMemoryPropertyBag;
-        for (const DialogControlProperty& p : item.control->state) {
-            COleVariant value(p.value);
-            const std::u16string name = OleStringFromUtf8(p.name);
-            bag->Write(name.c_str(), &value);
-        }
-        hr = item.control->state.empty() ? persist->InitNew() : persist->Load(bag, nullptr);
-        bag->Release();
-        persist->Release();
-        if (FAILED(hr)) return hr;
-    }
-
-    IOleObject* ole = nullptr;
-    hr = site->unknown->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole));
-    if (FAILED(hr)) return hr;
-    hr = ole->DoVerb(OLEIVERB_INPLACEACTIVATE, window, &rect);
-    ole->Release();
-    if (FAILED(hr)) return hr;
-    IOleWindow* oleWindow = nullptr;
-    HWND hwnd = nullptr;
-    hr = site->unknown->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(&oleWindow));
-    if (SUCCEEDED(hr)) {
-        hr = oleWindow->GetWindow(&hwnd);
-        oleWindow->Release();
-    }
-    if (FAILED(hr) || !hwnd) return FAILED(hr) ? hr : E_FAIL;
-    hwnd->setObjectName(QString::number(item.id));
-    m_itemWindows.emplace_back(item.id, hwnd);
-    hwnd->setFocusPolicy((item.style & WS_TABSTOP) ? Qt::TabFocus : Qt::NoFocus);
-    site->unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&site->dispatch));
-
-    // The rows of the event sink table that name this item.
-    std::vector<SinkEntry> handlers;
+    if (!item.control) return E_NOTIMPL;
+    std::vector<SinkEntry> events;  // the rows of the event sink table that name this item
     for (const DialogEventEntry& e : GetEventSinkMap())
-        if (e.id == item.id)
-            handlers.push_back(SinkEntry{e.dispid, e.params, [this, handler = e.handler](VARIANT* args) {
-                                             handler(this, args);
-                                         }});
-    if (!handlers.empty()) {
-        IProvideClassInfo2* info = nullptr;
-        hr = site->unknown->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&info));
-        if (SUCCEEDED(hr)) {
-            hr = info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &site->eventIid);
-            info->Release();
-        }
-        if (FAILED(hr)) return hr;
-        auto* sink = new CEventSink(site->eventIid, std::move(handlers));
-        hr = AdviseSink(site->unknown, site->eventIid, sink, &site->cookie);
-        sink->Release();
-        if (FAILED(hr)) return hr;
-    }
-    m_sites.push_back(std::move(site));
+        if (e.id == item.id) events.push_back(e.event);
+    std::unique_ptr<CControlSite> site;
+    const HRESULT hr = CControlSite::Create(*item.control, window, rect, events, static_cast<CDialog*>(this), &site);
+    if (FAILED(hr)) return hr;
+    HWND hwnd = site->GetWindow();
+    hwnd->setObjectName(QString::number(item.id));
+    hwnd->setFocusPolicy((item.style & WS_TABSTOP) ? Qt::TabFocus : Qt::NoFocus);
+    m_itemWindows.emplace_back(item.id, hwnd);
+    m_sites.emplace_back(item.id, std::move(site));
     return S_OK;
 }
 
 void CDialog::AttachControlDispatch(int nID, CWnd& wnd) const {
-    for (const auto& site : m_sites)
-        if (site->id == static_cast<UINT>(nID)) wnd.SetControlDispatch(site->dispatch);
+    for (const auto& [id, site] : m_sites)
+        if (id == static_cast<UINT>(nID)) wnd.SetControlDispatch(site->GetDispatch());
 }
 
 void CDialog::ReleaseControlSites() {
     // One at a time, out of the list first: a control may call back while it goes.
     while (!m_sites.empty()) {
-        std::unique_ptr<ControlSite> site = std::move(m_sites.back());
+        std::unique_ptr<CControlSite> site = std::move(m_sites.back().second);
         m_sites.pop_back();
     }
 }

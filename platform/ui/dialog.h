@@ -18,11 +18,13 @@
 // Every key press and mouse button press meant for the dialog or one of its
 // items passes PreTranslateMessage first; a TRUE answer swallows it.
 //
-// An item may be an embedded control, created by class identifier through
-// CoCreateInstance and given its initial saved state from the template. That
-// needs AfxEnableControlContainer first; a control that cannot be created
-// makes the whole dialog fail (DoModal returns -1, GetControlCreateError says
-// why).
+// Labels take a new text at the screen's pace (framepacer.h, our speed policy,
+// not Windows'): reading a label gives its newest text at once.
+//
+// An item may be an embedded control (controlsite.h), created by class
+// identifier and given its initial saved state from the template. That needs
+// AfxEnableControlContainer first; a control that cannot be created makes the
+// whole dialog fail (DoModal returns -1, GetControlCreateError says why).
 #pragma once
 
 #include <cstdint>
@@ -32,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "controlsite.h"
 #include "cwnd.h"
 #include "dispmap.h"
 #include "winuser.h"
@@ -50,25 +53,12 @@ constexpr DWORD WS_BORDER = 0x00800000;
 // The kind of an item, as a resource script names it.
 enum class DialogItemKind : BYTE { ltext, icon, pushButton, defPushButton, editText, autoCheckBox, control };
 
-// A property of an embedded control's initial saved state.
-struct DialogControlProperty {
-    const char* name;
-    LONG value;
-};
-// What a control item is made from: its class and its initial saved state
-// (loaded through IPersistPropertyBag; without that interface the control
-// starts new).
-struct DialogControlData {
-    CLSID clsid;
-    std::span<const DialogControlProperty> state;
-};
-
 struct DialogItemTemplate {
     UINT id;
     DialogItemKind kind;
     const char* text;  // label or initial text; for an icon, the icon's resource number
     short x, y, cx, cy;
-    DWORD style = 0;                            // beyond what the kind implies
+    DWORD style = 0;                             // beyond what the kind implies
     const DialogControlData* control = nullptr;  // for DialogItemKind::control
 };
 
@@ -91,12 +81,12 @@ struct DialogCommandEntry {
     UINT id;
     void (*handler)(CDialog* dialog);
 };
-// A row of a dialog's event sink table: event `dispid` of control item `id`.
+// A row of a dialog's event sink table: event `event.dispid` of control item
+// `id`. The event sink of the item takes the row as it is, the dialog (a
+// CDialog*) for its object.
 struct DialogEventEntry {
     UINT id;
-    DISPID dispid;
-    VarTypeList params;
-    HRESULT (*handler)(CDialog* dialog, VARIANT* args);  // args coerced, declaration order
+    SinkEntry event;
 };
 
 // Rows of those tables from member functions, written inside the dialog's
@@ -111,15 +101,12 @@ constexpr DialogCommandEntry DialogCommand(UINT id) {
 template <auto Handler, VARTYPE... Params>
 constexpr DialogEventEntry DialogEvent(UINT id, DISPID dispid) {
     using Traits = dispatch_detail::MemberTraits<decltype(Handler)>;
-    return {id, dispid, MakeVarTypeList<Params...>(), [](CDialog* dialog, VARIANT* args) {
-                auto* self = static_cast<typename Traits::Class*>(dialog);
-                return dispatch_detail::CallConverted<typename Traits::Args, VT_EMPTY, Params...>(
-                    [self](auto&&... a) { (self->*Handler)(std::forward<decltype(a)>(a)...); }, args, nullptr);
-            }};
+    return {id, {dispid, MakeVarTypeList<Params...>(), [](void* dialog, VARIANT* args) {
+                     auto* self = static_cast<typename Traits::Class*>(static_cast<CDialog*>(dialog));
+                     dispatch_detail::CallConvertedLastFirst<typename Traits::Args, Params...>(
+                         [self](auto&&... a) { (self->*Handler)(std::forward<decltype(a)>(a)...); }, args);
+                 }}};
 }
-
-// Lets dialogs embed controls (items of kind control); off until called.
-void AfxEnableControlContainer();
 
 // The average character width and the height of a dialog's font, in pixels.
 struct DialogBaseUnits {
@@ -194,9 +181,9 @@ protected:
     // The items exist; the default writes the members into them. TRUE puts
     // the focus on the first item the Tab key reaches.
     virtual BOOL OnInitDialog();
-    void OnDestroy() override;     // a derived dialog calls it last
-    virtual void OnOK();          // the OK button: EndDialog(IDOK)
-    virtual void OnCancel();      // Cancel, or the close button: EndDialog(IDCANCEL)
+    void OnDestroy() override;  // a derived dialog calls it last
+    virtual void OnOK();        // the OK button: EndDialog(IDOK)
+    virtual void OnCancel();    // Cancel, or the close button: EndDialog(IDCANCEL)
     void OnClose() override;
     void OnPaint(CDC* dc, const CRect& invalid) override;
     // Makes the items of the template inside the dialog's window; a derived
@@ -206,14 +193,13 @@ protected:
     QWidget* GetParentWidget() const { return m_pParentWnd; }
 
 private:
-    struct ControlSite;
     class MessageFilter;
     class LabelTexts;
     BOOL CreateDialogWindow(QWidget* parent, DWORD style);
     HRESULT CreateControlItem(QWidget* window, const DialogItemTemplate& item, const RECT& rect);
     void ReleaseControlSites();
 
-    std::vector<std::unique_ptr<ControlSite>> m_sites;
+    std::vector<std::pair<UINT, std::unique_ptr<CControlSite>>> m_sites;  // by item id
     std::vector<std::pair<UINT, QWidget*>> m_itemWindows;  // the template's items, by id (children of the window)
     std::unique_ptr<MessageFilter> m_pFilter;
     std::unique_ptr<LabelTexts> m_pLabelTexts;

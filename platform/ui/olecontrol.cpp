@@ -16,14 +16,8 @@ constexpr int kHimetricPerInch = 2540;
 constexpr int kDefaultWidth = 100;
 constexpr int kDefaultHeight = 50;
 
-// Rounded to nearest, halves away from zero.
-LONG Scale(LONG value, LONG numerator, LONG denominator) {
-    const long long product = static_cast<long long>(value) * numerator;
-    const long long half = denominator / 2;
-    return static_cast<LONG>(product >= 0 ? (product + half) / denominator : (product - half) / denominator);
-}
-LONG PixelsToHimetric(LONG pixels) { return Scale(pixels, kHimetricPerInch, kPixelsPerInch); }
-LONG HimetricToPixels(LONG himetric) { return Scale(himetric, kPixelsPerInch, kHimetricPerInch); }
+LONG PixelsToHimetric(LONG pixels) { return MulDiv(pixels, kHimetricPerInch, kPixelsPerInch); }
+LONG HimetricToPixels(LONG himetric) { return MulDiv(himetric, kPixelsPerInch, kHimetricPerInch); }
 }  // namespace
 
 COleControl::COleControl() { SetInitialSize(kDefaultWidth, kDefaultHeight); }

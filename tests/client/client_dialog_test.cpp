@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <string>
@@ -159,8 +160,9 @@ TEST_F(ClientDialog, StartsWithTheDefaultsAndTheArgumentsOfTheCommandLine) {
 
     CZivClientApp app;
     char name[] = "zivClient", server[] = "--server", host[] = "10.1.2.3", port[] = "--port", number[] = "5002";
-    char* argv[] = {name, server, host, port, number, nullptr};
-    ASSERT_TRUE(ParseClientArguments(5, argv, app));
+    char platform[] = "-platform", offscreen[] = "offscreen";  // the toolkit's, not refused
+    char* argv[] = {name, platform, offscreen, server, host, port, number, nullptr};
+    ASSERT_TRUE(ParseClientArguments(7, argv, app));
     EXPECT_EQ(app.m_strServer, "10.1.2.3");
     EXPECT_EQ(app.m_nPort, 5002);
 }
@@ -483,6 +485,33 @@ TEST_F(ClientDialog, AControlThatCannotBeCreatedIsExplained) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_NE(boxes[0].find("not registered"), std::string::npos) << boxes[0];
     EXPECT_NE(boxes[0].find("regsvr"), std::string::npos) << boxes[0];
+}
+
+TEST_F(ClientDialog, AnUnusableRegistryIsNamedWithTheFile) {
+    open();
+    const std::string lock = dir.file("registry/HKEY_CURRENT_USER.reg.lock");
+    std::filesystem::remove(lock);
+    std::filesystem::create_directory(lock);
+    testing::internal::CaptureStderr();
+    close();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(
+        err.find("zivClient: the window rectangle \"ziv\" was not stored: registry: " + lock + ": Is a directory"),
+        std::string::npos)
+        << err;
+
+    control_class.reset();
+    std::filesystem::create_directory(dir.file("registry/HKEY_CLASSES_ROOT.reg"));
+    CZivClientApp app;
+    char name[] = "zivClient";
+    char* argv[] = {name, nullptr};
+    app.m_argc = 1;
+    app.m_argv = argv;
+    app.InitInstance();
+    EXPECT_EQ(app.m_nExitCode, 3);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find("HKEY_CLASSES_ROOT.reg is not a regular file"), std::string::npos) << boxes[0];
+    EXPECT_EQ(boxes[0].find("not registered"), std::string::npos) << boxes[0];
 }
 
 }  // namespace

@@ -253,6 +253,24 @@ std::vector<Function> Functions(ITypeInfo* info) {
     return out;
 }
 
+// What a type library shows for described members: a method as one function,
+// a property as its get and its put (which takes one value of its type).
+std::vector<Function> FunctionsOf(std::span<const MemberData> members) {
+    std::vector<Function> out;
+    for (const MemberData& m : members) {
+        if (m.kind == MemberKind::method) {
+            Function fn{m.name, m.dispid, INVOKE_FUNC, m.type == VT_EMPTY ? VARTYPE(VT_VOID) : m.type, {}};
+            for (const ParamData& p : m.params) fn.params.push_back({p.name, p.vt});
+            out.push_back(fn);
+            continue;
+        }
+        out.push_back({m.name, m.dispid, INVOKE_PROPERTYGET, m.type, {}});
+        if (m.kind == MemberKind::property)
+            out.push_back({m.name, m.dispid, INVOKE_PROPERTYPUT, VT_VOID, {{"", m.type}}});
+    }
+    return out;
+}
+
 TEST(ControlTypeLibrary, WhatContainersReadThroughGetTypeInfo) {
     Harness h;
     IDispatch* d = h.ctrl->GetIDispatch(FALSE);
@@ -274,8 +292,27 @@ TEST(ControlTypeLibrary, WhatContainersReadThroughGetTypeInfo) {
     EXPECT_EQ(libAttr->wLibFlags, LIBFLAG_FCONTROL);
     lib->ReleaseTLibAttr(libAttr);
 
-    const VARTYPE I = VT_I4, B = VT_BOOL, S = VT_BSTR, V = VT_VOID, R = VT_BYREF | VT_I4;
-    const auto G = INVOKE_PROPERTYGET, P = INVOKE_PROPERTYPUT, F = INVOKE_FUNC;
+    // The outward interface: containers call the members by these names and
+    // identifiers. Types and parameters come from the one description.
+    const std::pair<std::string, DISPID> contract[] = {
+        {"server", dispidServer},
+        {"port", dispidPort},
+        {"Busy", dispidBusy},
+        {"live", dispidLive},
+        {"RequestImage", dispidRequestImage},
+        {"SetPosition", dispidSetPosition},
+        {"Abort", dispidAbort},
+        {"SaveToBmp", dispidSaveToBmp},
+        {"GetImgAttrib", dispidGetImgAttrib},
+        {"AboutBox", DISPID_ABOUTBOX},
+    };
+    std::vector<std::pair<std::string, DISPID>> described;
+    for (const MemberData& m : kZivControlMembers) described.emplace_back(m.name, m.dispid);
+    EXPECT_EQ(described, std::vector(std::begin(contract), std::end(contract)));
+    ASSERT_EQ(std::size(kZivControlEvents), 1u);
+    EXPECT_EQ(kZivControlEvents[0].name, std::string("PictureReady"));
+    EXPECT_EQ(kZivControlEvents[0].dispid, eventidPictureReady);
+
     struct Type {
         std::string name;
         GUID guid;
@@ -292,29 +329,14 @@ TEST(ControlTypeLibrary, WhatContainersReadThroughGetTypeInfo) {
          TKIND_DISPATCH,
          TYPEFLAG_FHIDDEN | TYPEFLAG_FDISPATCHABLE,
          "Dispatch interface for ZiVControl Control",
-         {
-             {"server", 1, G, S, {}},
-             {"server", 1, P, V, {{"", S}}},
-             {"port", 2, G, I, {}},
-             {"port", 2, P, V, {{"", I}}},
-             {"Busy", 3, G, B, {}},
-             {"Busy", 3, P, V, {{"", B}}},
-             {"live", 4, G, B, {}},
-             {"live", 4, P, V, {{"", B}}},
-             {"RequestImage", 5, F, V, {{"x", I}, {"y", I}, {"dx", I}, {"dy", I}, {"incrx", I}, {"incry", I}}},
-             {"SetPosition", 6, F, V, {{"x", I}, {"y", I}, {"dx", I}, {"dy", I}}},
-             {"Abort", 7, F, V, {}},
-             {"SaveToBmp", 8, F, B, {{"fileName", S}}},
-             {"GetImgAttrib", 9, F, V, {{"x", R}, {"y", R}, {"dx", R}, {"dy", R}}},
-             {"AboutBox", -552, F, V, {}},
-         },
+         FunctionsOf(kZivControlMembers),
          {}},
         {"_DZiVControlEvents",
          DIID__DZiVControlEvents,
          TKIND_DISPATCH,
          TYPEFLAG_FDISPATCHABLE,
          "Event interface for ZiVControl Control",
-         {{"PictureReady", 1, F, V, {{"status", I}}}},
+         FunctionsOf(kZivControlEvents),
          {}},
         {"ZiVControl",
          CLSID_ZiVControl,

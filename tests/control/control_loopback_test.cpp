@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -16,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "event_loop.h"
 #include "function_sink.h"
 #include "server.h"
 #include "zivcontrolctrl.h"
@@ -26,23 +26,8 @@ using Statuses = std::vector<LONG>;
 using ziv::camsim::Options;
 using ziv::camsim::Server;
 
-// Runs the event loop until `done` holds or the time is up.
-bool RunUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
-}
-
-// Lets the event loop run a little longer, to see that nothing more comes.
-void RunFor(int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-}
+using ziv::test::RunFor;
+using ziv::test::RunUntil;
 
 struct Camera {
     std::unique_ptr<Server> server;

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <dlfcn.h>
 
@@ -19,6 +18,7 @@
 #include <vector>
 
 #include "dispatch_call.h"
+#include "event_loop.h"
 #include "function_sink.h"
 #include "hive.h"
 #include "objbase.h"
@@ -52,15 +52,7 @@ bool ModuleLoaded() {
     return handle != nullptr;
 }
 
-bool RunUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
-}
+using ziv::test::RunUntil;
 
 class Module : public ::testing::Test {
 protected:

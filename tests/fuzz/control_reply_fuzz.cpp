@@ -1,15 +1,20 @@
 // Fuzzes the control's image reply path through a scripted socket: the input
 // chooses single or live mode, each reply's header (any 32-bit values), its
 // pixel bytes, where the byte stream is cut into reads, and what happens in
-// between (Abort, a new RequestImage, the server closing, errors, a container
-// that acts from inside its status handler).
+// between (Abort, a new RequestImage, the server closing, errors, draws into
+// surfaces of any size and place, a container that acts from inside its
+// status handler or draws at each status 0, which makes the display convert
+// images ahead while they arrive).
 //
 // Checked: every status is one of 0..9 and never 5; a reply that arrives as
 // announced on a fresh connection ends with status 7 (negative length), or
-// with status 0, and then the bitmap has the header's geometry and the pixel
-// rows hold the received bytes, unless status 6 refused the geometry.
+// with status 0, and then the bitmap has the header's geometry, the pixel
+// rows hold the received bytes and a draw shows them, unless status 6
+// refused the geometry.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <QImage>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +22,7 @@
 #include <optional>
 #include <vector>
 
+#include "cdc.h"
 #include "function_sink.h"
 #include "imageproto.h"
 #include "scripted_socket.h"
@@ -59,8 +65,9 @@ public:
 
     void run() {
         ctrl_->SetLive(in_.ConsumeBool());
+        draw_at_ready_ = in_.ConsumeBool();
         for (int step = 0; step < 12 && in_.remaining_bytes() > 0; ++step) {
-            switch (in_.ConsumeIntegralInRange(0, 11)) {
+            switch (in_.ConsumeIntegralInRange(0, 12)) {
             case 0:
                 ctrl_->Abort();
                 synced_ = false;
@@ -80,12 +87,22 @@ public:
                 act_ = Act(in_.ConsumeIntegralInRange(1, 4));
                 act_on_ = in_.ConsumeIntegralInRange<LONG>(0, 9);
                 break;
+            case 7: draw(); break;
             default: reply(); break;
             }
         }
     }
 
 private:
+    void draw() {
+        const int width = in_.ConsumeIntegralInRange(1, 64), height = in_.ConsumeIntegralInRange(1, 64);
+        const CRect bounds(in_.ConsumeIntegralInRange(-70, 70), in_.ConsumeIntegralInRange(-70, 70),
+                           in_.ConsumeIntegralInRange(-70, 70), in_.ConsumeIntegralInRange(-70, 70));
+        QImage target(width, height, kScreenFormat);
+        CDC dc(&target);
+        ctrl_->DrawContent(&dc, bounds);
+    }
+
     void connect() {
         ctrl_->RequestImage(in_.ConsumeIntegral<std::int32_t>(), in_.ConsumeIntegral<std::int32_t>(), 640, 480, 1, 1);
         sock_->failSend = in_.ConsumeIntegralInRange(0, 15) == 0;
@@ -160,6 +177,7 @@ private:
         if (status == PR_IMAGE_READY) {
             seen_ready_ = true;
             if (expect_ && !seen_bad_geometry_) check_image(*expect_);
+            else if (draw_at_ready_) draw_top_left(nullptr);
         }
         if (act_ != Act::None && status == act_on_) {
             const Act act = act_;
@@ -194,11 +212,30 @@ private:
         for (std::int64_t row = 0; row < rows; ++row)
             if (std::memcmp(rowsData + row * stride, e.pixels.data() + row * width, std::size_t(width)) != 0)
                 fail("pixel row differs from the received bytes", long(row));
+        if (draw_at_ready_) draw_top_left(&e);
+    }
+
+    // A container's draw at status 0 of the image's top-left corner, at most
+    // 64 x 64 pixels; compared with the pixels sent when they are known.
+    void draw_top_left(const Expected* e) {
+        const BITMAPINFOHEADER& bi = ctrl_->GetBitmapInfo().bmiHeader;
+        const int width = int(std::clamp<LONG>(bi.biWidth, 1, 64));
+        const int rows = int(std::clamp<LONG>(-bi.biHeight, 1, 64));
+        QImage target(width, rows, kScreenFormat);
+        CDC dc(&target);
+        ctrl_->DrawContent(&dc, CRect(0, 0, width, rows));
+        if (!e) return;
+        for (int row = 0; row < rows; ++row)
+            for (int col = 0; col < width; ++col) {
+                const int v = e->pixels[std::size_t(row) * std::size_t(bi.biWidth) + std::size_t(col)];
+                if (target.pixel(col, row) != qRgb(v, v, v)) fail("a draw shows another pixel", col, row);
+            }
     }
 
     FuzzedDataProvider& in_;
     ScriptedSocket* sock_ = nullptr;
     std::unique_ptr<CZiVControlCtrl> ctrl_;
+    bool draw_at_ready_ = false;
     bool synced_ = false;  // the next reply starts a reply on a fresh, quiet connection
     std::optional<Expected> expect_;
     bool seen_ready_ = false, seen_bad_geometry_ = false, seen_no_memory_ = false;

@@ -1,13 +1,20 @@
 // regsvr as a separate process with a temporary registry: the control's
-// module registered by a relative path and removed again, and modules that
-// cannot be registered named with the loader's reason.
+// module registered by a relative path and removed again, registrations that
+// run at once or are killed, modules that cannot be registered named with the
+// loader's reason, and registries that cannot be used named with the file.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "winreg.h"
@@ -19,6 +26,16 @@ using ziv::test::RunResult;
 using ziv::test::WorkDir;
 
 constexpr const char* kServerKey = "CLSID\\{1AB0D3D2-4F4E-459E-8B38-3DAB46844FDF}\\InprocServer32";
+// The keys of one registration of the control's module.
+constexpr const char* kRegistrationKeys[] = {
+    "ZIVCONTROL.ZiVControlCtrl.1",
+    "CLSID\\{1AB0D3D2-4F4E-459E-8B38-3DAB46844FDF}",
+    "CLSID\\{C98C4835-25AC-4304-AB15-6D274FF02EB5}",
+    "TypeLib\\{AAED9179-8C9E-4ADE-997E-D9A7519DFE72}",
+    "Interface\\{1ABD8116-4A55-4E2D-9B92-F8F1D1ECA7BA}",
+    "Interface\\{B93AB8B1-746F-4C2D-A1BA-C0F5549D0D48}",
+};
+constexpr int kWhole = int(std::size(kRegistrationKeys));
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -38,6 +55,17 @@ protected:
         RegQueryValueEx(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
         RegCloseKey(key);
         return value;
+    }
+
+    // How many of the registration's keys are there.
+    static int registration_keys() {
+        int present = 0;
+        for (const char* name : kRegistrationKeys) {
+            HKEY key = nullptr;
+            if (RegOpenKeyEx(HKEY_CLASSES_ROOT, name, 0, KEY_READ, &key) == ERROR_SUCCESS) ++present;
+            RegCloseKey(key);
+        }
+        return present;
     }
 
     WorkDir dir;
@@ -66,6 +94,108 @@ TEST_F(Regsvr, RegistersByRelativePathUnderTheAbsoluteOneAndUnregisters) {
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(contains(r.err, "DllUnregisterServer in " + module + " failed: ")) << r.err;
     EXPECT_TRUE(contains(r.err, " (0x8004020")) << r.err;
+}
+
+TEST_F(Regsvr, RunsAtOnceOrKilledLeaveAWholeRegistrationOrNone) {
+    const std::string module = std::filesystem::canonical(ZIV_CONTROL_MODULE).string();
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        constexpr int kRuns = 6;
+        std::vector<RunResult> results(kRuns);
+        std::vector<std::thread> runs;
+        for (int i = 0; i < kRuns; ++i)
+            runs.emplace_back([&, i] {
+                results[std::size_t(i)] = dir.run(
+                    "regsvr", i % 2 ? std::vector<std::string>{"-u", module} : std::vector<std::string>{module});
+            });
+        for (std::thread& run : runs) run.join();
+        for (int i = 0; i < kRuns; ++i) {
+            const RunResult& r = results[std::size_t(i)];
+            if (i % 2 == 0 || r.status != 1) EXPECT_EQ(r.status, 0) << r.err;
+            else EXPECT_TRUE(contains(r.err, "type library is not registered: nothing to remove")) << r.err;
+        }
+        const int present = registration_keys();
+        EXPECT_TRUE(present == 0 || present == kWhole) << present << " of " << kWhole << " keys";
+    }
+
+    // Killed before its change is in place, and right after.
+    ASSERT_EQ(dir.run("regsvr", {module}).status, 0);
+    for (const char* step : {"3", "4"}) {
+        setenv("ZIV_REGISTRY_TEST_KILL_AT_STEP", step, 1);
+        const RunResult r = dir.run("regsvr", {"-u", module});
+        unsetenv("ZIV_REGISTRY_TEST_KILL_AT_STEP");
+        EXPECT_EQ(r.status, -1) << "not killed at step " << step;
+        EXPECT_EQ(registration_keys(), step == std::string("3") ? kWhole : 0) << step;
+    }
+}
+
+TEST_F(Regsvr, APartialRegistrationIsRemovedByUnregistering) {
+    const std::string module = std::filesystem::canonical(ZIV_CONTROL_MODULE).string();
+    ASSERT_EQ(dir.run("regsvr", {module}).status, 0);
+    // What a writer killed by an earlier version could leave: the type library gone, the classes there.
+    ASSERT_EQ(RegDeleteTree(HKEY_CLASSES_ROOT, "TypeLib"), ERROR_SUCCESS);
+    ASSERT_EQ(registration_keys(), kWhole - 1);
+    RunResult r = dir.run("regsvr", {"-u", module});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(registration_keys(), 0);
+    r = dir.run("regsvr", {"-u", module});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "DllUnregisterServer in " + module +
+                         " failed: the module's type library is not registered: nothing to remove (0x80040200)\n");
+}
+
+TEST_F(Regsvr, ARegistryThatCannotBeUsedIsNamedWithTheFileAndTheReason) {
+    const std::string module = std::filesystem::canonical(ZIV_CONTROL_MODULE).string();
+    const std::string hive = folder + "/HKEY_CLASSES_ROOT.reg";
+    std::filesystem::create_directories(folder);
+    dir.write("plain", "");
+    const bool root = geteuid() == 0;  // permissions do not stop root
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        std::string reason;                     // what regsvr and zivgrab both say, naming the file
+        std::optional<std::string> env_folder;  // ZIV_REGISTRY_DIR instead of the test's folder ("" unsets HOME too)
+        bool reads_too = true;                  // zivgrab, which only reads, meets it as well
+        bool skip_as_root = false;
+    };
+    const Case cases[] = {
+        {"a directory as the hive", [&] { std::filesystem::create_directory(hive); },
+         "registry: " + hive + " is not a regular file: a pipe, device or directory cannot hold a hive", std::nullopt},
+        {"a pipe as the hive", [&] { mkfifo(hive.c_str(), 0600); },
+         "registry: " + hive + " is not a regular file: a pipe, device or directory cannot hold a hive", std::nullopt},
+        {"a file as the folder", [] {}, "Not a directory", dir.file("plain")},
+        {"a link into a missing folder", [&] { std::filesystem::create_symlink("/nonexistent/ziv/x.reg", hive); },
+         "registry: " + hive + ": a link to /nonexistent/ziv/x.reg, which does not exist", std::nullopt},
+        {"a directory as the lock", [&] { std::filesystem::create_directory(hive + ".lock"); },
+         "registry: " + hive + ".lock: Is a directory", std::nullopt, false},
+        {"no home", [] {}, "registry: no registry folder: HOME is not set", ""},
+        {"an unreadable hive", [&] { dir.write("registry/HKEY_CLASSES_ROOT.reg", ""), chmod(hive.c_str(), 0); },
+         "registry: " + hive + ": Permission denied", std::nullopt, true, true},
+        {"a read-only folder", [&] { chmod(folder.c_str(), 0555); }, "registry: " + hive + ".lock: Permission denied",
+         std::nullopt, false, true},
+    };
+    const std::string home = getenv("HOME") ? getenv("HOME") : "";
+    unsetenv("XDG_CONFIG_HOME");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.skip_as_root && root) continue;
+        c.make();
+        if (c.env_folder) setenv("ZIV_REGISTRY_DIR", c.env_folder->c_str(), 1);
+        if (c.env_folder && c.env_folder->empty()) unsetenv("HOME"), unsetenv("ZIV_REGISTRY_DIR");
+        const RunResult reg = dir.run("regsvr", {module});
+        const RunResult grab = dir.run("zivgrab", {"--timeout", "1"});
+        setenv("ZIV_REGISTRY_DIR", folder.c_str(), 1);
+        setenv("HOME", home.c_str(), 1);
+        EXPECT_EQ(reg.status, 1);
+        EXPECT_TRUE(contains(reg.err, "DllRegisterServer in " + module + " failed: registry: ")) << reg.err;
+        EXPECT_TRUE(contains(reg.err, c.reason) && contains(reg.err, " (0x80040151)")) << reg.err;
+        EXPECT_EQ(grab.status, 3);
+        EXPECT_EQ(contains(grab.err, "zivgrab: registry: ") && contains(grab.err, c.reason), c.reads_too) << grab.err;
+        EXPECT_EQ(contains(grab.err, "not registered"), !c.reads_too) << grab.err;
+        chmod(folder.c_str(), 0755);
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+    }
 }
 
 TEST_F(Regsvr, ModulesThatCannotBeRegisteredAreNamedWithTheReason) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "dispmap.h"
@@ -187,13 +188,22 @@ constexpr IID kEvents = MakeGuid("{B93AB8B1-0000-4C2D-A1BA-C0F5549D0D48}");
 
 TEST(EventSink, RoutesByIdentifierWithCoercion) {
     std::vector<LONG> seen;
-    auto* sink = new CEventSink(kEvents, {SinkHandler<VT_I4>(1, [&](LONG status) { seen.push_back(status); })});
+    std::vector<std::string> pairs;
+    auto* sink = new CEventSink(
+        kEvents,
+        {SinkHandler<VT_I4>(1, [&](LONG status) { seen.push_back(status); }),
+         SinkHandler<VT_I4, VT_BSTR>(3, [&](LONG n, std::string t) { pairs.push_back(std::to_string(n) + t); })});
     IDispatch* asEvents = nullptr;
     ASSERT_EQ(sink->QueryInterface(kEvents, reinterpret_cast<void**>(&asEvents)), S_OK);
     EXPECT_EQ(Invoke(asEvents, 1, DISPATCH_METHOD, {COleVariant("9")}).hr, S_OK);
     EXPECT_EQ(Invoke(asEvents, 1, DISPATCH_METHOD, {}).hr, DISP_E_BADPARAMCOUNT);
     EXPECT_EQ(Invoke(asEvents, 2, DISPATCH_METHOD, {COleVariant(0)}).hr, DISP_E_MEMBERNOTFOUND);
     EXPECT_EQ(seen, std::vector<LONG>{9});
+    // In declaration order, whether the arguments come as declared or are coerced.
+    COleVariant seven(7L), ab("ab"), six("6"), cd(SHORT(4));
+    EXPECT_EQ(Invoke(asEvents, 3, DISPATCH_METHOD, {seven, ab}).hr, S_OK);
+    EXPECT_EQ(Invoke(asEvents, 3, DISPATCH_METHOD, {six, cd}).hr, S_OK);
+    EXPECT_EQ(pairs, (std::vector<std::string>{"7ab", "64"}));
     asEvents->Release();
     sink->Release();
 }

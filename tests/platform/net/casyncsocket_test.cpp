@@ -20,25 +20,12 @@
 #include <unistd.h>
 #include <vector>
 
+#include "event_loop.h"
+
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Runs the event loop until `done` holds or the time is up.
-bool spinUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (Clock::now() > deadline) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return true;
-}
-
-// Runs the event loop for a while regardless.
-void spinFor(int ms) {
-    spinUntil([] { return false; }, ms);
-}
+using ziv::test::RunFor;
+using ziv::test::RunUntil;
 
 class Fd {
 public:
@@ -168,7 +155,7 @@ void connectTo(Probe& s, UINT port) {
     if (!ok) {
         ASSERT_EQ(CAsyncSocket::GetLastError(), WSAEWOULDBLOCK);
     }
-    ASSERT_TRUE(spinUntil([&] { return s.count(Ev::Connect) > 0; }));
+    ASSERT_TRUE(RunUntil([&] { return s.count(Ev::Connect) > 0; }));
 }
 
 TEST(WinSockStartup, ReportsVersion11) {
@@ -185,7 +172,7 @@ TEST(CAsyncSocketConnect, SuccessGivesConnectThenSendAndNothingMore) {
     connectTo(s, peer.port());
     Fd server = peer.accept();
     ASSERT_GE(server.get(), 0);
-    spinFor(150);  // long enough for a level-triggered write notifier to flood
+    RunFor(150);  // long enough for a level-triggered write notifier to flood
     EXPECT_EQ(s.events, (std::vector<Event>{{Ev::Connect, 0}, {Ev::Send, 0}}));
 }
 
@@ -193,7 +180,7 @@ TEST(CAsyncSocketConnect, RefusedGivesOneConnectWithError) {
     Peer bound(false);  // bound, not listening: the kernel refuses
     Probe s;
     connectTo(s, bound.port());
-    spinFor(100);
+    RunFor(100);
     EXPECT_EQ(s.events, (std::vector<Event>{{Ev::Connect, WSAECONNREFUSED}}));
     // The socket stays created but unconnected.
     EXPECT_NE(s.m_hSocket, INVALID_SOCKET);
@@ -224,7 +211,7 @@ TEST(CAsyncSocketConnect, ImmediateFailuresReturnFalseAndNotifyNothing) {
         }
         EXPECT_FALSE(s.Connect(c.host, 1));
         EXPECT_EQ(CAsyncSocket::GetLastError(), c.error);
-        spinFor(50);
+        RunFor(50);
         EXPECT_TRUE(s.events.empty());
     }
 }
@@ -235,8 +222,8 @@ TEST(CAsyncSocketConnect, PostedFailureArrivesLaterAndOnce) {
     EXPECT_FALSE(s.Connect("", 2002));
     s.PostFailure(WSAEINVAL);
     EXPECT_TRUE(s.events.empty());  // not from inside the call
-    ASSERT_TRUE(spinUntil([&] { return !s.events.empty(); }));
-    spinFor(50);
+    ASSERT_TRUE(RunUntil([&] { return !s.events.empty(); }));
+    RunFor(50);
     EXPECT_EQ(s.events, (std::vector<Event>{{Ev::Connect, WSAEINVAL}}));
 }
 
@@ -250,7 +237,7 @@ TEST(CAsyncSocketConnect, PostedFailureIsDroppedWhenClosedOrRecreated) {
         if (recreate) {
             ASSERT_TRUE(s.Create());
         }
-        spinFor(50);
+        RunFor(50);
         EXPECT_TRUE(s.events.empty());
     }
 }
@@ -276,14 +263,14 @@ TEST(CAsyncSocketReceive, DataInPiecesThenCloseAfterLastByte) {
 
         const std::string sent = pattern(300000);
         writeAll(server.get(), sent.substr(0, 5));
-        ASSERT_TRUE(spinUntil([&] { return s.data.size() == 5; }));
+        ASSERT_TRUE(RunUntil([&] { return s.data.size() == 5; }));
         writeAll(server.get(), sent.substr(5));
         server.reset();  // peer closes with all bytes on the way
-        ASSERT_TRUE(spinUntil([&] { return s.count(Ev::Close) > 0; }));
+        ASSERT_TRUE(RunUntil([&] { return s.count(Ev::Close) > 0; }));
         EXPECT_EQ(s.data, sent);
         EXPECT_EQ(s.bytesAtClose, sent.size());
         EXPECT_EQ(s.events.back(), (Event{Ev::Close, 0}));
-        spinFor(100);  // no OnReceive or OnClose storm after end of file
+        RunFor(100);  // no OnReceive or OnClose storm after end of file
         EXPECT_EQ(s.count(Ev::Close), 1);
         EXPECT_EQ(s.events.back(), (Event{Ev::Close, 0}));
     }
@@ -296,15 +283,15 @@ TEST(CAsyncSocketReceive, OwnerThatDoesNotReadIsToldOnce) {
     connectTo(s, peer.port());
     Fd server = peer.accept();
     writeAll(server.get(), "abc");
-    ASSERT_TRUE(spinUntil([&] { return s.count(Ev::Receive) > 0; }));
-    spinFor(100);
+    ASSERT_TRUE(RunUntil([&] { return s.count(Ev::Receive) > 0; }));
+    RunFor(100);
     EXPECT_EQ(s.count(Ev::Receive), 1);
     // Reading re-arms it: one byte taken, two left behind.
     char c;
     EXPECT_EQ(s.Receive(&c, 1), 1);
     EXPECT_EQ(c, 'a');
-    ASSERT_TRUE(spinUntil([&] { return s.count(Ev::Receive) == 2; }));
-    spinFor(50);
+    ASSERT_TRUE(RunUntil([&] { return s.count(Ev::Receive) == 2; }));
+    RunFor(50);
     EXPECT_EQ(s.count(Ev::Receive), 2);
 }
 
@@ -316,8 +303,8 @@ TEST(CAsyncSocketReceive, ResetGivesCloseWithError) {
     const linger hard{1, 0};
     ASSERT_EQ(::setsockopt(server.get(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard), 0);
     server.reset();  // sends RST
-    ASSERT_TRUE(spinUntil([&] { return s.count(Ev::Close) > 0; }));
-    spinFor(50);
+    ASSERT_TRUE(RunUntil([&] { return s.count(Ev::Close) > 0; }));
+    RunFor(50);
     EXPECT_EQ(s.events.back(), (Event{Ev::Close, WSAECONNRESET}));
     EXPECT_EQ(s.count(Ev::Close), 1);
 }
@@ -328,7 +315,7 @@ TEST(CAsyncSocketReceive, ReceiveAtEndOfFileReturnsZero) {
     s.autoRead = false;
     connectTo(s, peer.port());
     peer.accept().reset();
-    ASSERT_TRUE(spinUntil([&] { return s.count(Ev::Close) > 0; }));
+    ASSERT_TRUE(RunUntil([&] { return s.count(Ev::Close) > 0; }));
     char buf[16];
     EXPECT_EQ(s.Receive(buf, sizeof buf), 0);
     EXPECT_EQ(s.count(Ev::Receive), 0);
@@ -339,7 +326,7 @@ TEST(CAsyncSocketSend, WouldBlockThenOnSendWhenThereIsRoomAgain) {
     Probe s;
     connectTo(s, peer.port());
     Fd server = peer.accept();
-    ASSERT_TRUE(spinUntil([&] { return s.count(Ev::Send) == 1; }));
+    ASSERT_TRUE(RunUntil([&] { return s.count(Ev::Send) == 1; }));
 
     const std::string chunk = pattern(65536);
     size_t sent = 0;
@@ -351,7 +338,7 @@ TEST(CAsyncSocketSend, WouldBlockThenOnSendWhenThereIsRoomAgain) {
     }
     ASSERT_EQ(rc, SOCKET_ERROR);
     EXPECT_EQ(CAsyncSocket::GetLastError(), WSAEWOULDBLOCK);
-    spinFor(50);
+    RunFor(50);
     EXPECT_EQ(s.count(Ev::Send), 1);  // no room yet, so no notification
 
     // Drain everything the peer was sent; then the socket may send again.
@@ -362,8 +349,8 @@ TEST(CAsyncSocketSend, WouldBlockThenOnSendWhenThereIsRoomAgain) {
         ASSERT_GT(n, 0);
         got += size_t(n);
     }
-    ASSERT_TRUE(spinUntil([&] { return s.count(Ev::Send) == 2; }));
-    spinFor(50);
+    ASSERT_TRUE(RunUntil([&] { return s.count(Ev::Send) == 2; }));
+    RunFor(50);
     EXPECT_EQ(s.count(Ev::Send), 2);
 }
 
@@ -389,7 +376,7 @@ TEST(CAsyncSocketClose, ClosedSocketIsNeverNotifiedAgain) {
     s.Close();
     writeAll(server.get(), "late");
     server.reset();
-    spinFor(100);
+    RunFor(100);
     EXPECT_EQ(s.count(Ev::Receive), 0);
     EXPECT_EQ(s.count(Ev::Close), 0);
 }
@@ -408,7 +395,7 @@ TEST(CAsyncSocketClose, NotifierDoesNotFollowAReusedDescriptor) {
     Fd server2 = peer.accept();
     ASSERT_EQ(other.m_hSocket, oldFd);  // the number was reused
     writeAll(server2.get(), "x");
-    ASSERT_TRUE(spinUntil([&] { return other.data == "x"; }));
+    ASSERT_TRUE(RunUntil([&] { return other.data == "x"; }));
     EXPECT_EQ(s.count(Ev::Receive), 0);
 }
 
@@ -420,7 +407,7 @@ TEST(CAsyncSocketReentrancy, HandlersMayCloseOrRestartTheSocket) {
         Probe s;
         s.onConnect = [](Probe& p, int) { p.Close(); };
         connectTo(s, peer.port());
-        spinFor(50);
+        RunFor(50);
         EXPECT_EQ(s.events, (std::vector<Event>{{Ev::Connect, 0}}));
         peer.accept();
     }
@@ -432,8 +419,8 @@ TEST(CAsyncSocketReentrancy, HandlersMayCloseOrRestartTheSocket) {
         Fd server = peer.accept();
         writeAll(server.get(), "data");
         server.reset();
-        ASSERT_TRUE(spinUntil([&] { return s.count(Ev::Receive) == 1; }));
-        spinFor(50);
+        ASSERT_TRUE(RunUntil([&] { return s.count(Ev::Receive) == 1; }));
+        RunFor(50);
         EXPECT_EQ(s.count(Ev::Receive), 1);
         EXPECT_EQ(s.count(Ev::Close), 0);
     }
@@ -454,10 +441,10 @@ TEST(CAsyncSocketReentrancy, HandlersMayCloseOrRestartTheSocket) {
         };
         connectTo(s, peer.port());
         peer.accept().reset();
-        ASSERT_TRUE(spinUntil([&] { return connects == 2; }));
+        ASSERT_TRUE(RunUntil([&] { return connects == 2; }));
         Fd server = peer.accept();
         writeAll(server.get(), "second");
-        ASSERT_TRUE(spinUntil([&] { return s.data == "second"; }));
+        ASSERT_TRUE(RunUntil([&] { return s.data == "second"; }));
     }
     {
         SCOPED_TRACE("new connection started inside OnConnect of a failed connect");
@@ -471,7 +458,7 @@ TEST(CAsyncSocketReentrancy, HandlersMayCloseOrRestartTheSocket) {
             }
         };
         connectTo(s, refusing.port());
-        ASSERT_TRUE(spinUntil([&] { return s.count(Ev::Send) == 1; }));
+        ASSERT_TRUE(RunUntil([&] { return s.count(Ev::Send) == 1; }));
         EXPECT_EQ(s.events, (std::vector<Event>{{Ev::Connect, WSAECONNREFUSED}, {Ev::Connect, 0}, {Ev::Send, 0}}));
         peer.accept();
     }
@@ -496,8 +483,8 @@ TEST(CAsyncSocketReentrancy, HandlerMayDeleteTheSocket) {
         Fd server = peer.accept();
         writeAll(server.get(), "x");
         server.reset();
-        ASSERT_TRUE(spinUntil([&] { return deleted; }));
-        spinFor(30);
+        ASSERT_TRUE(RunUntil([&] { return deleted; }));
+        RunFor(30);
     }
     {
         SCOPED_TRACE("posted failure");
@@ -510,8 +497,8 @@ TEST(CAsyncSocketReentrancy, HandlerMayDeleteTheSocket) {
         };
         ASSERT_TRUE(s->Create());
         s->PostFailure(WSAEINVAL);
-        ASSERT_TRUE(spinUntil([&] { return deleted; }));
-        spinFor(30);
+        ASSERT_TRUE(RunUntil([&] { return deleted; }));
+        RunFor(30);
     }
     {
         // The failure is queued, then a handler deletes the socket before the
@@ -528,8 +515,8 @@ TEST(CAsyncSocketReentrancy, HandlerMayDeleteTheSocket) {
         ASSERT_TRUE(s->Create());
         s->Connect("127.0.0.1", peer.port());
         Fd server = peer.accept();
-        ASSERT_TRUE(spinUntil([&] { return deleted; }));
-        spinFor(30);
+        ASSERT_TRUE(RunUntil([&] { return deleted; }));
+        RunFor(30);
     }
 }
 

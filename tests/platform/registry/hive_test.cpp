@@ -30,7 +30,12 @@ TEST(HiveText, AcceptedFormsRewriteCanonicallyAndRoundTrip) {
         {"\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n; note\r\n[HKEY_CURRENT_USER\\A\\B]\r\n"
          "\"x\"=hex:01,02,\\\r\n  03\r\n@=\"d\"\r\n",
          "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\A]\n\n"
-         "[HKEY_CURRENT_USER\\A\\B]\n@=\"d\"\n\"x\"=hex:01,02,03\n\n"},
+         "; note\n[HKEY_CURRENT_USER\\A\\B]\n@=\"d\"\n\"x\"=hex:01,02,03\n\n"},
+        // Comments stay above the key or value below them, those of a repeated value with it; the last at the end.
+        {"Windows Registry Editor Version 5.00\n;  root\n[HKEY_CURRENT_USER]\n[HKEY_CURRENT_USER\\K]\n"
+         "  ; b first\n\"b\"=dword:1\n; a\n\n;a too\n\"a\"=\"x\"\n; b again\n\"B\"=dword:2\n\n; the end\n",
+         "Windows Registry Editor Version 5.00\n\n;  root\n[HKEY_CURRENT_USER]\n\n[HKEY_CURRENT_USER\\K]\n"
+         "; a\n;a too\n\"a\"=\"x\"\n; b first\n; b again\n\"B\"=dword:00000002\n\n; the end\n"},
         // A repeated key (other case) merges; a repeated value (other case) replaces.
         {"Windows Registry Editor Version 5.00\n[hkey_current_user\\Key]\n\"v\"=dword:1\n"
          "[HKEY_CURRENT_USER\\KEY]\n\"V\"=\"s\"\n",

@@ -294,6 +294,9 @@ TEST(RegistryFolder, FromTheEnvironment) {
         c.config_home ? setenv("XDG_CONFIG_HOME", c.config_home, 1) : unsetenv("XDG_CONFIG_HOME");
         EXPECT_EQ(RegistryFolder(), c.expected);
     }
+    unsetenv("HOME");  // the default would be at the root
+    EXPECT_EQ(RegistryFolder(), "");
+    setenv("HOME", home.c_str(), 1);
     unsetenv("ZIV_REGISTRY_DIR");
     unsetenv("XDG_CONFIG_HOME");
 }
@@ -338,13 +341,85 @@ TEST_F(Registry, ParallelWritersLoseNothing) {
         }
 }
 
-TEST_F(Registry, ALockFileLeftEmptyByADeadWriterIsTakenOverSoon) {
+TEST_F(Registry, WhateverADeadWriterLeftTheNextOneGoesOnWithinSeconds) {
     HKEY key = create("K");
-    // A writer killed between creating the lock file and writing its process number into it.
-    std::ofstream(file() + ".lock", std::ios::binary).flush();
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(set(key, "v", REG_DWORD, Bytes(4, '\1')), ERROR_SUCCESS);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(9)) << "before the wait gives up";
+    ASSERT_EQ(set(key, "v", REG_DWORD, Bytes(4, '\0')), ERROR_SUCCESS);
+    std::ofstream(file() + ".backup") << "kept";
+    struct Case {
+        const char* what;
+        int kill_at_step;  // 0: the files below are left as a writer of an earlier version left them
+        std::vector<std::pair<std::string, std::string>> left;  // suffix after the hive's name, content
+    };
+    const Case cases[] = {
+        {"an empty lock file", 0, {{".lock", ""}}},
+        {"an empty lock file and its removal lock", 0, {{".lock", ""}, {".lock.rmlock", ""}}},
+        {"a lock naming a dead process", 0, {{".lock", "999999999\nregsvr\nhost\n"}, {".lock.rmlock", ""}}},
+        {"half-written temporary files", 0, {{".tmp", "Windows Registry"}, {".Ab12Cd", "Windows"}}},
+        {"killed with the lock file open", 1, {}},
+        {"killed holding the lock", 2, {}},
+        {"killed with the new text beside the hive", 3, {}},
+        {"killed after the rename", 4, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& [suffix, content] : c.left) std::ofstream(file() + suffix, std::ios::binary) << content;
+        if (c.kill_at_step > 0) {
+            const int step = c.kill_at_step;
+            const pid_t child = spawn([step] {
+                setenv("ZIV_REGISTRY_TEST_KILL_AT_STEP", std::to_string(step).c_str(), 1);
+                HKEY k = nullptr;
+                RegOpenKeyEx(HKEY_CURRENT_USER, "K", 0, KEY_WRITE, &k);
+                set(k, "v", REG_DWORD, Bytes(4, char(step)));
+                return 0;
+            });
+            EXPECT_EQ(exit_status(child), 128 + SIGKILL);
+        }
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(set(key, c.what, REG_DWORD, Bytes(4, '\1')), ERROR_SUCCESS);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+        Bytes v;
+        EXPECT_EQ(query(key, "v", nullptr, &v), ERROR_SUCCESS);
+        EXPECT_EQ(v, Bytes(4, char(c.kill_at_step >= 4 ? 4 : 0))) << "the old value or the new one";
+        EXPECT_FALSE(std::ifstream(file() + ".tmp")) << "a temporary file outlived the next write";
+        EXPECT_FALSE(std::ifstream(file() + ".Ab12Cd"));
+        EXPECT_TRUE(std::ifstream(file() + ".backup")) << "a file of the user's was taken for a temporary one";
+        EXPECT_EQ(set(key, "v", REG_DWORD, Bytes(4, '\0')), ERROR_SUCCESS);
+    }
+}
+
+TEST_F(Registry, ABatchIsWrittenOnceAtItsEndOrNotAtAll) {
+    HKEY key = create("B");
+    for (const BOOL commit : {FALSE, TRUE}) {
+        SCOPED_TRACE(commit);
+        const std::string before = read_file();
+        ASSERT_EQ(RegBeginBatch(HKEY_CURRENT_USER), ERROR_SUCCESS);
+        ASSERT_EQ(RegBeginBatch(HKEY_CURRENT_USER), ERROR_SUCCESS);  // nested: the outer end decides
+        EXPECT_EQ(RegBeginBatch(HKEY_CLASSES_ROOT), ERROR_INVALID_PARAMETER);
+        EXPECT_EQ(set(key, "a", REG_DWORD, Bytes(4, '\1')), ERROR_SUCCESS);
+        EXPECT_EQ(RegDeleteTree(HKEY_CURRENT_USER, "B"), ERROR_SUCCESS);
+        EXPECT_EQ(query(key, "a"), ERROR_KEY_DELETED);  // the batch's own reads see its changes
+        HKEY again = create("B\\C");
+        EXPECT_EQ(set(again, "b", REG_DWORD, Bytes(4, '\2')), ERROR_SUCCESS);
+        EXPECT_EQ(RegEndBatch(TRUE), ERROR_SUCCESS);
+        EXPECT_EQ(read_file(), before);
+        LONG other_result = -1;
+        std::thread other([&] {  // another thread waits for the lock, so it writes after the batch
+            HKEY k = nullptr;
+            other_result = RegCreateKeyEx(HKEY_CURRENT_USER, "Other", 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr);
+            RegCloseKey(k);
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(read_file(), before);
+        EXPECT_EQ(RegEndBatch(commit), ERROR_SUCCESS);
+        other.join();
+        EXPECT_EQ(other_result, ERROR_SUCCESS);
+        const std::string after = read_file();
+        EXPECT_NE(after.find("[HKEY_CURRENT_USER\\Other]"), std::string::npos) << after;
+        EXPECT_EQ(after.find("\"b\"=dword:02020202") != std::string::npos, bool(commit)) << after;
+        EXPECT_EQ(after.find("\"a\"="), std::string::npos) << after;
+        RegDeleteTree(HKEY_CURRENT_USER, "Other");
+    }
+    EXPECT_EQ(RegEndBatch(TRUE), ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(Registry, AWriterKilledMidwayLeavesAWholeFile) {

@@ -5,17 +5,23 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QTemporaryDir>
 #include <QWidget>
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "controlsite.h"
 #include "ddx.h"
 #include "filedlg.h"
 #include "function_sink.h"
+#include "objbase.h"
 #include "olecontrol.h"
 #include "proppage.h"
+#include "winreg.h"
 
 namespace {
 
@@ -200,6 +206,106 @@ TEST(OleControl, VerbsExtentAndState) {
     EXPECT_EQ(object->GetExtent(DVASPECT_ICON, &extent), E_INVALIDARG);
 }
 
+// A class registered in this process: its factory fails with `fails`, or
+// makes controls with or without an event interface.
+class HostedClass {
+public:
+    struct Control : COleControl {
+        explicit Control(bool events) {
+            InitializeIIDs(nullptr, events ? &kProbeEvents : nullptr);
+            ++alive;
+        }
+        ~Control() override { --alive; }
+        using COleControl::FireEvent;
+        static inline int alive = 0;
+        static inline Control* last = nullptr;
+    };
+    HostedClass(REFCLSID clsid, HRESULT fails, bool events) {
+        auto* factory = new Factory(fails, events);
+        CoRegisterClassObject(clsid, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie_);
+        factory->Release();
+    }
+    ~HostedClass() { CoRevokeClassObject(cookie_); }
+
+private:
+    class Factory final : public CComObjectImpl<IClassFactory> {
+    public:
+        Factory(HRESULT fails, bool events) : fails_(fails), events_(events) {}
+        HRESULT CreateInstance(IUnknown*, REFIID riid, void** ppv) override {
+            if (FAILED(fails_)) return fails_;
+            Control::last = new Control(events_);
+            const HRESULT hr = Control::last->GetUnknown()->QueryInterface(riid, ppv);
+            Control::last->GetUnknown()->Release();
+            return hr;
+        }
+        HRESULT LockServer(BOOL) override { return S_OK; }
+
+    private:
+        HRESULT fails_;
+        bool events_;
+    };
+    DWORD cookie_ = 0;
+};
+
+void OnHostedEvent(void* seen, VARIANT* args) { static_cast<std::vector<LONG>*>(seen)->push_back(args[0].lVal); }
+
+TEST(ControlSite, HostsAControlOrSaysWhyNot) {
+    QTemporaryDir registry;
+    setenv("ZIV_REGISTRY_DIR", registry.path().toUtf8().constData(), 1);
+    constexpr CLSID kUnregistered = MakeGuid("{7E57C0DE-0000-4000-8000-0000000000C1}");
+    constexpr CLSID kNoModule = MakeGuid("{7E57C0DE-0000-4000-8000-0000000000C2}");
+    constexpr CLSID kHosted = MakeGuid("{7E57C0DE-0000-4000-8000-0000000000C3}");
+    HKEY key = nullptr;
+    const std::string name = "CLSID\\" + StringFromGUID(kNoModule) + "\\InprocServer32";
+    ASSERT_EQ(RegCreateKeyEx(HKEY_CLASSES_ROOT, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const char missing[] = "/nonexistent/libmissing.so";
+    RegSetValueEx(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(missing), sizeof missing);
+    RegCloseKey(key);
+
+    AfxEnableControlContainer();
+    Window w;
+    std::vector<LONG> seen;
+    const SinkEntry events[] = {{1, MakeVarTypeList<VT_I4>(), &OnHostedEvent}};
+    const struct {
+        const char* what;
+        CLSID clsid;
+        HRESULT factoryFails;  // S_OK: the factory makes a control
+        bool eventInterface;
+        HRESULT hr;
+    } rows[] = {
+        {"not registered", kUnregistered, S_OK, true, REGDB_E_CLASSNOTREG},
+        {"module missing", kNoModule, S_OK, true, CO_E_DLLNOTFOUND},
+        {"factory fails", kHosted, E_OUTOFMEMORY, true, E_OUTOFMEMORY},
+        {"no event interface", kHosted, S_OK, false, E_NOTIMPL},
+        {"hosted", kHosted, S_OK, true, S_OK},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        HostedClass hosted(kHosted, row.factoryFails, row.eventInterface);
+        std::unique_ptr<CControlSite> site;
+        const DialogControlData data{row.clsid, {}};
+        EXPECT_EQ(CControlSite::Create(data, w.parent.get(), RECT{1, 2, 31, 22}, events, &seen, &site), row.hr);
+        EXPECT_EQ(site != nullptr, SUCCEEDED(row.hr));
+        if (!site) {
+            EXPECT_EQ(HostedClass::Control::alive, 0) << "a control made on the way is released";
+            continue;
+        }
+        EXPECT_EQ(site->GetWindow()->geometry(), QRect(1, 2, 30, 20));
+        EXPECT_NE(site->GetDispatch(), nullptr);
+        HostedClass::Control::last->FireEvent(1, SHORT(7));  // coerced on the way to the handler's type
+        HostedClass::Control::last->FireEvent(1, 8);
+        EXPECT_EQ(seen, (std::vector<LONG>{7, 8}));
+        IUnknown* control = HostedClass::Control::last->GetUnknown();
+        control->AddRef();
+        site.reset();
+        HostedClass::Control::last->FireEvent(1, 9);  // disconnected: the handler hears nothing more
+        EXPECT_EQ(seen.size(), 2u);
+        control->Release();
+    }
+    unsetenv("ZIV_REGISTRY_DIR");
+}
+
 TEST(Dialog, DialogUnitsRoundToNearestPixel) {
     const struct {
         DialogBaseUnits base;
@@ -208,6 +314,7 @@ TEST(Dialog, DialogUnitsRoundToNearestPixel) {
         {{6, 13}, {10, 10, 20, 20}, {15, 16, 30, 33}},     // 16.25 and 32.5
         {{7, 16}, {221, 7, 253, 21}, {387, 14, 443, 42}},  // 386.75 and 442.75
         {{8, 16}, {0, 0, 0, 0}, {0, 0, 0, 0}},
+        {{6, 13}, {-3, -4, 0, 0}, {-5, -7, 0, 0}},  // -4.5 and -6.5: halves away from zero
     };
     for (const auto& row : rows) EXPECT_EQ(CRect(DialogUnitsToPixels(row.units, row.base)), CRect(row.pixels));
 }
@@ -308,9 +415,17 @@ TEST(DataExchange, IntegersAsAFieldHoldsThem) {
         bool ok;
         int value;
     } cases[] = {
-        {"0", true, 0},          {"-1", true, -1},   {" +12\t", true, 12},          {"2147483647", true, 2147483647},
-        {"-2147483648", true, INT32_MIN},            {"", false, 0},               {"-", false, 0},
-        {"12a", false, 0},       {"1 2", false, 0},  {"2147483648", false, 0},     {"0x10", false, 0},
+        {"0", true, 0},
+        {"-1", true, -1},
+        {" +12\t", true, 12},
+        {"2147483647", true, 2147483647},
+        {"-2147483648", true, INT32_MIN},
+        {"", false, 0},
+        {"-", false, 0},
+        {"12a", false, 0},
+        {"1 2", false, 0},
+        {"2147483648", false, 0},
+        {"0x10", false, 0},
         {"99999999999999999999", false, 0},
     };
     for (const auto& c : cases) {
