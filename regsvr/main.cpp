@@ -2,7 +2,7 @@
 // registration) by calling the module's own DllRegisterServer or
 // DllUnregisterServer, and says in words how that went.
 //
-// usage: regsvr [-u] MODULE
+// usage: regsvr [-u] [--machine] MODULE
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -13,11 +13,13 @@
 
 namespace {
 constexpr const char* kUsage =
-    "usage: regsvr [-u] MODULE\n"
+    "usage: regsvr [-u] [--machine] MODULE\n"
     "  registers the in-process server MODULE (a relative path is taken from the working directory)\n"
     "  -u          removes its registration instead\n"
+    "  --machine   in the machine's classes, which every user sees ($ZIV_MACHINE_REGISTRY_DIR, else\n"
+    "              /var/lib/ziv/registry), instead of the user's own\n"
     "  --version   prints the version and stops\n"
-    "The registry folder is $ZIV_REGISTRY_DIR, else the per-user default.\n";
+    "The user's registry folder is $ZIV_REGISTRY_DIR, else the per-user default.\n";
 
 // The module's own failures in the words of this direction; the result
 // codes' general texts also stand for unrelated connection errors.
@@ -32,7 +34,7 @@ std::string FailureText(HRESULT hr, bool unregister) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool unregister = false;
+    bool unregister = false, machine = false;
     std::string module;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -46,6 +48,8 @@ int main(int argc, char** argv) {
         }
         if (arg == "-u" && !unregister) {
             unregister = true;
+        } else if (arg == "--machine" && !machine) {
+            machine = true;
         } else if (!arg.empty() && arg[0] != '-' && module.empty()) {
             module = arg;
         } else {
@@ -58,11 +62,13 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    RegUseMachineClasses(machine);
     const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
     std::string error, path;
     const HRESULT hr = CallModuleRegistration(module, !unregister, &error, &path);
     if (SUCCEEDED(hr)) {
-        std::printf("%s in %s succeeded.\nregistry folder: %s\n", entry, path.c_str(), RegistryFolder().c_str());
+        std::printf("%s in %s succeeded.\nregistry folder: %s\n", entry, path.c_str(),
+                    (machine ? MachineRegistryFolder() : RegistryFolder()).c_str());
         return 0;
     }
     std::fprintf(stderr, "%s in %s failed: %s (0x%08X)\n", entry, path.c_str(),

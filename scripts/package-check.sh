@@ -54,6 +54,12 @@ for tool in "${tools[@]}"; do
   [ -x "/usr/lib/ziv/bin/$tool" ] || fail "$tool missing from /usr/lib/ziv/bin"
 done
 ziv recraw >/dev/null 2>&1 && fail "ziv recraw without input.msf succeeded"
+# The camera library's packages: the development files, the Python module, the GStreamer element.
+pkg-config --exists zivcam || fail "pkg-config finds no zivcam"
+python3 -c "import ziv" || fail "python3 cannot import ziv"
+if command -v gst-inspect-1.0 >/dev/null; then
+  gst-inspect-1.0 zivsrc >/dev/null || fail "gst-inspect-1.0 finds no zivsrc"
+fi
 
 echo "== package-check: machine registration"
 grep -qF "$control_key" "$hive" || fail "the control is not registered in $hive"
@@ -101,7 +107,9 @@ for size in 16 32 48 64 128 256; do
 done
 
 echo "== package-check: purge"
-"${sudo_cmd[@]}" apt-get purge -y ziv
+packages=()
+for deb in "$debdir"/*.deb; do packages+=("$(dpkg-deb -f "$deb" Package)"); done
+"${sudo_cmd[@]}" apt-get purge -y "${packages[@]}"
 if [ -e "$hive" ] && grep -qF "$control_key" "$hive"; then fail "the registration outlived the package"; fi
 if [ -d "$machine_dir" ] && [ -n "$(ls -A "$machine_dir")" ]; then fail "files left in $machine_dir"; fi
 [ ! -e /usr/bin/zivgrab ] || fail "zivgrab outlived the purge"

@@ -9,6 +9,13 @@
 // lock: the rename swaps the whole file at once, so they see the old or the
 // new one. A batch (RegBeginBatch) holds the lock and the hive read once across
 // many calls of one thread and writes once at its end.
+//
+// HKEY_CLASSES_ROOT is read as the merged view of two files: the machine's
+// classes (MachineRegistryFolder(), written by root when a package registers
+// its module) under the user's own, whose values win. Changes go to the user's
+// file alone; a key seen only in the machine's file is made in the user's file
+// when it is changed. RegUseMachineClasses makes HKEY_CLASSES_ROOT the
+// machine's file alone, for reading and changing.
 
 #include "winreg.h"
 
@@ -21,6 +28,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -76,8 +84,13 @@ void kill_point(int step) {
     if (kill_at && std::atoi(kill_at) == step) std::raise(SIGKILL);
 }
 
+std::atomic<bool> g_machine_classes{false};
+
+bool machine_hive(int hive) { return hive == 0 && g_machine_classes; }
+
 // The folder, or nullopt with the reason in t_error.
-std::optional<std::string> folder_or_fail() {
+std::optional<std::string> folder_or_fail(int hive) {
+    if (machine_hive(hive)) return MachineRegistryFolder();
     std::string folder = RegistryFolder();
     if (folder.empty()) {
         fail(ERROR_ACCESS_DENIED,
@@ -324,7 +337,7 @@ struct Session {
 
     LONG open(int which) {
         hive = which;
-        const auto dir = folder_or_fail();
+        const auto dir = folder_or_fail(hive);
         if (!dir) return ERROR_CANTWRITE;
         folder = *dir;
         file = folder + '/' + kRootNames[hive] + ".reg";
@@ -361,17 +374,40 @@ Session* batch_of(int hive) {
     return t_batch.session && t_batch.session->hive == hive ? t_batch.session.get() : nullptr;
 }
 
-// Runs `read` on the newest content of a hive: the batch's, else the file's.
+// The machine's classes as their file holds them; a missing file is an empty
+// hive, one that cannot be read an error naming it.
+LONG read_machine_classes(Hive& content) {
+    std::string text;
+    return read_hive_file(0, MachineRegistryFolder() + '/' + kRootNames[0] + ".reg", content, text);
+}
+
+// The user's classes laid over the machine's: keys of either, and in a key
+// of both the values of both, the user's where both have one.
+void merge_user_classes(Hive& machine, Hive&& user) {
+    for (auto& [sort_key, key] : user.keys) {
+        const auto [it, added] = machine.keys.try_emplace(sort_key, std::move(key));
+        if (!added)
+            for (auto& [name, value] : key.values) it->second.values[name] = std::move(value);
+    }
+}
+
+// Runs `read` on the newest content of a hive: the batch's, else the file's
+// (for the classes, merged with the machine's; a batch reads its own file).
 template <typename Read>
 LONG with_hive(int hive, Read&& read) {
     if (Session* batch = batch_of(hive)) return read(batch->content);
-    const auto dir = folder_or_fail();
+    const auto dir = folder_or_fail(hive);
     if (!dir) return ERROR_ACCESS_DENIED;
     Hive content;
     std::string text;
-    const LONG result = read_hive_file(hive, *dir + '/' + kRootNames[hive] + ".reg", content, text);
+    LONG result = read_hive_file(hive, *dir + '/' + kRootNames[hive] + ".reg", content, text);
+    if (result != ERROR_SUCCESS || hive != 0 || machine_hive(hive))
+        return result == ERROR_SUCCESS ? read(content) : result;
+    Hive merged;
+    result = read_machine_classes(merged);
     if (result != ERROR_SUCCESS) return result;
-    return read(content);
+    merge_user_classes(merged, std::move(content));
+    return read(merged);
 }
 
 // Applies `change` to the newest content of a hive under its lock and writes
@@ -389,6 +425,16 @@ LONG change_hive(int hive, Change&& change) {
 
 // The key a handle stands for, which another process may have deleted since.
 HiveKey* handle_key(Hive& hive, const Target& target) { return find_key(hive, target.path); }
+
+// The key a handle stands for, to be changed in the hive being written: a
+// class key that only the machine has is made in the user's classes.
+HiveKey* changed_key(Hive& hive, const Target& target) {
+    if (HiveKey* key = find_key(hive, target.path)) return key;
+    if (target.hive != 0 || machine_hive(0)) return nullptr;
+    Hive machine;
+    if (read_machine_classes(machine) != ERROR_SUCCESS || !find_key(machine, target.path)) return nullptr;
+    return &ensure_key(hive, target.path);
+}
 
 // Runs an API body, turning an exhausted memory into its error code: no
 // exception leaves these functions.
@@ -428,7 +474,7 @@ LONG change_key(HKEY hKey, Change&& change) {
     if (result != ERROR_SUCCESS) return result;
     if (!(base.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
     return change_hive(base.hive, [&](Hive& hive) -> LONG {
-        HiveKey* key = handle_key(hive, base);
+        HiveKey* key = changed_key(hive, base);
         return key ? change(*key) : ERROR_KEY_DELETED;
     });
 }
@@ -462,7 +508,7 @@ LONG RegCreateKeyEx(HKEY hKey, LPCTSTR lpSubKey, DWORD, LPSTR, DWORD dwOptions, 
         if (!found) {
             if (!(base.access & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
             result = change_hive(base.hive, [&](Hive& h) -> LONG {
-                if (!handle_key(h, base)) return ERROR_KEY_DELETED;
+                if (!changed_key(h, base)) return ERROR_KEY_DELETED;
                 if (const HiveKey* existing = find_key(h, path)) {
                     spelled = existing->path;  // another process was quicker
                 } else {
@@ -567,7 +613,8 @@ LONG RegDeleteTree(HKEY hKey, LPCTSTR lpSubKey) {
         if ((base.access & kDeleteTreeRights) != kDeleteTreeRights) return ERROR_ACCESS_DENIED;
         const bool own_key = path.size() == base.path.size();
         return change_hive(base.hive, [&](Hive& hive) -> LONG {
-            if (!handle_key(hive, base)) return ERROR_KEY_DELETED;
+            // The machine's classes are not the user's to delete.
+            if (!changed_key(hive, base)) return ERROR_KEY_DELETED;
             if (!find_key(hive, path)) return ERROR_FILE_NOT_FOUND;
             erase_key(hive, path, own_key);
             return ERROR_SUCCESS;
@@ -662,3 +709,10 @@ std::string RegistryFolder() {
     }
     return QDir::cleanPath(config + QLatin1String("/ziv/registry")).toStdString();
 }
+
+std::string MachineRegistryFolder() {
+    const QString dir = qEnvironmentVariable("ZIV_MACHINE_REGISTRY_DIR");
+    return dir.isEmpty() ? std::string(ZIV_MACHINE_REGISTRY_DIR) : dir.toStdString();
+}
+
+void RegUseMachineClasses(BOOL bMachine) { g_machine_classes = bMachine != FALSE; }

@@ -117,3 +117,12 @@ std::string RegLastErrorText();
 // $XDG_CONFIG_HOME/ziv/registry, else ~/.config/ziv/registry; empty when HOME
 // is needed and not set (the calls fail then). It is created on the first write.
 std::string RegistryFolder();
+// The machine's registry folder: $ZIV_MACHINE_REGISTRY_DIR, else the one the
+// build names (/var/lib/ziv/registry). Its HKEY_CLASSES_ROOT.reg holds the
+// classes every user sees beneath their own: HKEY_CLASSES_ROOT reads the two
+// merged (the user's values win) and changes only the user's file.
+std::string MachineRegistryFolder();
+// With TRUE, HKEY_CLASSES_ROOT of this process is the machine's classes alone,
+// for reading and changing (registering a module for every user); FALSE
+// restores the merged view. Set it before any handle below it is opened.
+void RegUseMachineClasses(BOOL bMachine);

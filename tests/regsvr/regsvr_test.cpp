@@ -221,9 +221,9 @@ TEST_F(Regsvr, ModulesThatCannotBeRegisteredAreNamedWithTheReason) {
          "DllRegisterServer in " + half + " failed: module is damaged or incomplete: " + half + " (0x800401F9)\n"},
         {{ZIV_MODULE_WITHOUT_REGISTRATION}, 1, "failed: module has no entry point DllRegisterServer"},
         {{"-u", ZIV_MODULE_WITHOUT_REGISTRATION}, 1, "failed: module has no entry point DllUnregisterServer"},
-        {{}, 2, "regsvr: no module named\nusage: regsvr [-u] MODULE\n"},
-        {{"a.so", "b.so"}, 2, "regsvr: unexpected argument b.so\nusage: regsvr [-u] MODULE\n"},
-        {{"-x", "a.so"}, 2, "regsvr: unexpected argument -x\nusage: regsvr [-u] MODULE\n"},
+        {{}, 2, "regsvr: no module named\nusage: regsvr [-u] [--machine] MODULE\n"},
+        {{"a.so", "b.so"}, 2, "regsvr: unexpected argument b.so\nusage: regsvr [-u] [--machine] MODULE\n"},
+        {{"-x", "a.so"}, 2, "regsvr: unexpected argument -x\nusage: regsvr [-u] [--machine] MODULE\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.err);
@@ -233,6 +233,36 @@ TEST_F(Regsvr, ModulesThatCannotBeRegisteredAreNamedWithTheReason) {
         EXPECT_EQ(r.out, "");
     }
     EXPECT_FALSE(dir.exists("registry/HKEY_CLASSES_ROOT.reg"));
+}
+
+// The package's scripts: --machine registers in the machine's folder alone,
+// twice gives one set, and -u --machine removes it; the user's folder is
+// neither made nor read meanwhile.
+TEST_F(Regsvr, MachineRegistrationIsOneSetAndRemovable) {
+    const std::string machine = dir.file("machine");
+    setenv("ZIV_MACHINE_REGISTRY_DIR", machine.c_str(), 1);
+    const std::string module = std::filesystem::canonical(ZIV_CONTROL_MODULE).string();
+    const std::string control_key = "[HKEY_CLASSES_ROOT\\CLSID\\{1AB0D3D2-4F4E-459E-8B38-3DAB46844FDF}]";
+    const auto count = [&](const std::string& key) {
+        const std::string text = dir.read("machine/HKEY_CLASSES_ROOT.reg");
+        int n = 0;
+        for (auto at = text.find(key); at != std::string::npos; at = text.find(key, at + 1)) ++n;
+        return n;
+    };
+    for (int round = 0; round < 2; ++round) {
+        const RunResult r = dir.run("regsvr", {"--machine", module});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, "DllRegisterServer in " + module + " succeeded.\nregistry folder: " + machine + "\n");
+        EXPECT_EQ(count(control_key), 1);
+    }
+    EXPECT_EQ(registered_path(), module) << "the machine's registration is seen by the user";
+    const RunResult r = dir.run("regsvr", {"-u", "--machine", module});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(count("{1AB0D3D2-4F4E-459E-8B38-3DAB46844FDF}"), 0);
+    EXPECT_EQ(count("ZIVCONTROL"), 0);
+    EXPECT_EQ(registered_path(), "");
+    EXPECT_FALSE(dir.exists("registry"));
+    unsetenv("ZIV_MACHINE_REGISTRY_DIR");
 }
 
 }  // namespace
