@@ -56,7 +56,7 @@ done
 ziv recraw >/dev/null 2>&1 && fail "ziv recraw without input.msf succeeded"
 # The camera library's packages: the development files, the Python module, the GStreamer element.
 pkg-config --exists zivcam || fail "pkg-config finds no zivcam"
-python3 -c "import ziv" || fail "python3 cannot import ziv"
+/usr/bin/python3 -c "import ziv" || fail "Debian's python3 cannot import ziv"
 if command -v gst-inspect-1.0 >/dev/null; then
   gst-inspect-1.0 zivsrc >/dev/null || fail "gst-inspect-1.0 finds no zivsrc"
 fi
