@@ -25,7 +25,8 @@ for tool in "${tools[@]}"; do pages+=("ziv-$tool.1"); done
 debdir=${1:-}
 if [ -z "$debdir" ]; then
   debdir=build-deb
-  bash scripts/package.sh "$debdir"
+  # Lean for CI: no debug symbols to compile, no -dbgsym packages.
+  DEB_BUILD_OPTIONS=noddebs DEB_CFLAGS_MAINT_STRIP=-g DEB_CXXFLAGS_MAINT_STRIP=-g bash scripts/package.sh "$debdir"
 fi
 
 fail() {

@@ -23,7 +23,8 @@ if [ -n "${CMAKE_CXX_COMPILER_LAUNCHER:-}" ]; then
 fi
 
 echo "== package: dpkg-buildpackage in $src"
-(cd "$src" && DEB_BUILD_OPTIONS="nocheck parallel=$(nproc)" dpkg-buildpackage -b -us -uc)
+# More options may come from the caller's DEB_BUILD_OPTIONS (CI: noddebs).
+(cd "$src" && DEB_BUILD_OPTIONS="nocheck parallel=$(nproc) ${DEB_BUILD_OPTIONS:-}" dpkg-buildpackage -b -us -uc)
 
 echo "== package: lintian"
 lintian --fail-on error --info "$out"/*.changes
