@@ -54,7 +54,6 @@
 #include "wingdi.h"
 #include "winuser.h"
 
-
 constexpr UINT SWP_NOSIZE = 0x0001;
 constexpr UINT SWP_NOMOVE = 0x0002;
 constexpr UINT SWP_NOZORDER = 0x0004;
@@ -139,7 +138,6 @@ public:
     void GetWindowRect(LPRECT lpRect) const;
     void ScreenToClient(LPRECT lpRect) const;
     void ScreenToClient(LPPOINT lpPoint) const;
-    void ClientToScreen(LPPOINT lpPoint) const;
     // x, y and the size in the parent's client coordinates (the screen's for
     // a top-level window); bRepaint repaints it.
     void MoveWindow(int x, int y, int nWidth, int nHeight, BOOL bRepaint = TRUE);
@@ -147,7 +145,6 @@ public:
     // TRUE when the window was disabled before.
     BOOL EnableWindow(BOOL bEnable = TRUE);
     BOOL IsWindowEnabled() const;
-    BOOL IsWindowVisible() const;
     BOOL IsIconic() const;
     BOOL IsZoomed() const;
     // The parent window of a child, the owner of a top-level window.
@@ -155,7 +152,6 @@ public:
     BOOL GetWindowPlacement(WINDOWPLACEMENT* lpwndpl) const;
     // The previous icon of that size.
     HICON SetIcon(HICON hIcon, BOOL bBigIcon);
-    HICON GetIcon(BOOL bBigIcon) const;
     // The window's own system menu (created with the standard entries on the
     // first call); bRevert TRUE puts it back to them and returns null.
     CMenu* GetSystemMenu(BOOL bRevert);
@@ -167,10 +163,8 @@ public:
     HRESULT InvokeHelper(DISPID dwDispID, WORD wFlags, VARTYPE vtRet, void* pvRet,
                          std::initializer_list<VARIANT> args = {});
     HRESULT SetProperty(DISPID dwDispID, const VARIANT& value);
-    HRESULT GetProperty(DISPID dwDispID, VARTYPE vtProp, void* pvProp);
     // Set by the container that embeds the control (a reference is kept).
     void SetControlDispatch(IDispatch* pDispatch);
-    IDispatch* GetControlDispatch() const { return m_pCtrlDispatch; }
 
     CDC* GetDC();
     int ReleaseDC(CDC* dc);
@@ -197,8 +191,8 @@ protected:
 private:
     friend class CWndWidget;
     QWidget* m_pWidget = nullptr;
-    bool m_bAttached = false;          // the widget is not ours
-    void* m_pAttachWatch = nullptr;    // the connection that notices an attached widget go
+    bool m_bAttached = false;        // the widget is not ours
+    void* m_pAttachWatch = nullptr;  // the connection that notices an attached widget go
     IDispatch* m_pCtrlDispatch = nullptr;
     std::unique_ptr<CMenu> m_pSysMenu;
     HICON m_icons[2] = {nullptr, nullptr};

@@ -348,9 +348,8 @@ HRESULT CDialog::CreateControlItem(QWidget* window, const DialogItemTemplate& it
     std::vector<SinkEntry> handlers;
     for (const DialogEventEntry& e : GetEventSinkMap())
         if (e.id == item.id)
-            handlers.push_back(SinkEntry{e.dispid, e.params, [this, handler = e.handler](VARIANT* args) {
-                                             handler(this, args);
-                                         }});
+            handlers.push_back(
+                SinkEntry{e.dispid, e.params, [this, handler = e.handler](VARIANT* args) { handler(this, args); }});
     if (!handlers.empty()) {
         IProvideClassInfo2* info = nullptr;
         hr = site->unknown->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&info));
@@ -442,12 +441,6 @@ void CDialog::GetDlgItem(int nID, HWND* phWnd) const {
             return;
         }
     *phWnd = GetSafeHwnd()->findChild<QWidget*>(QString::number(nID), Qt::FindDirectChildrenOnly);
-}
-
-void CDialog::SetDlgItemText(int nID, LPCTSTR lpszString) {
-    HWND item = nullptr;
-    GetDlgItem(nID, &item);
-    SetItemText(item, lpszString);
 }
 
 void CDialog::SetItemText(HWND item, LPCTSTR lpszString) {

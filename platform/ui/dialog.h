@@ -68,7 +68,7 @@ struct DialogItemTemplate {
     DialogItemKind kind;
     const char* text;  // label or initial text; for an icon, the icon's resource number
     short x, y, cx, cy;
-    DWORD style = 0;                            // beyond what the kind implies
+    DWORD style = 0;                             // beyond what the kind implies
     const DialogControlData* control = nullptr;  // for DialogItemKind::control
 };
 
@@ -166,7 +166,6 @@ public:
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
     // The texts of items (an edit field, a label, a button). A label shows a
     // new text at the screen's pace; reading it gives the new text at once.
-    void SetDlgItemText(int nID, LPCTSTR lpszString);
     std::string GetDlgItemText(int nID) const;
     // The same for an item's window at hand (data exchange).
     void SetItemText(HWND item, LPCTSTR lpszString);
@@ -194,16 +193,15 @@ protected:
     // The items exist; the default writes the members into them. TRUE puts
     // the focus on the first item the Tab key reaches.
     virtual BOOL OnInitDialog();
-    void OnDestroy() override;     // a derived dialog calls it last
-    virtual void OnOK();          // the OK button: EndDialog(IDOK)
-    virtual void OnCancel();      // Cancel, or the close button: EndDialog(IDCANCEL)
+    void OnDestroy() override;  // a derived dialog calls it last
+    virtual void OnOK();        // the OK button: EndDialog(IDOK)
+    virtual void OnCancel();    // Cancel, or the close button: EndDialog(IDCANCEL)
     void OnClose() override;
     void OnPaint(CDC* dc, const CRect& invalid) override;
     // Makes the items of the template inside the dialog's window; a derived
     // dialog may add its own and size the window to them.
     virtual void CreateItems(QWidget* window);
     void SetCaption(std::string caption) { m_strCaption = std::move(caption); }
-    QWidget* GetParentWidget() const { return m_pParentWnd; }
 
 private:
     struct ControlSite;

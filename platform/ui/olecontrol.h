@@ -40,10 +40,9 @@ protected:                                                          \
 protected:                  \
     std::span<const EventEntry> GetEventMap() const override;
 
-class COleControl
-    : public CWnd,
-      public CComObjectImpl<IDispatch, IConnectionPointContainer, IPersistStreamInit, IPersistPropertyBag, IOleObject,
-                            IOleWindow, IProvideClassInfo2> {
+class COleControl : public CWnd,
+                    public CComObjectImpl<IDispatch, IConnectionPointContainer, IPersistStreamInit, IPersistPropertyBag,
+                                          IOleObject, IOleWindow, IProvideClassInfo2> {
 public:
     // The flags a control reports from GetControlFlags.
     enum ControlFlags : DWORD {
@@ -146,7 +145,6 @@ protected:
     BOOL ExchangeVersion(CPropExchange* pPX, DWORD dwVersionDefault, BOOL bConvert = TRUE);
     BOOL ExchangeExtent(CPropExchange* pPX);
     void ExchangeStockProps(CPropExchange* pPX);
-    DWORD GetVersionLoaded() const { return m_dwVersionLoaded; }
 
     // The verbs. Edit: the window is shown, created first as a child of
     // hWndParent at lpRect (the extent's size at 0, 0 without one); FALSE
