@@ -348,8 +348,9 @@ HRESULT CDialog::CreateControlItem(QWidget* window, const DialogItemTemplate& it
     std::vector<SinkEntry> handlers;
     for (const DialogEventEntry& e : GetEventSinkMap())
         if (e.id == item.id)
-            handlers.push_back(
-                SinkEntry{e.dispid, e.params, [this, handler = e.handler](VARIANT* args) { handler(this, args); }});
+            handlers.push_back(SinkEntry{e.dispid, e.params, [this, handler = e.handler](VARIANT* args) {
+                                             handler(this, args);
+                                         }});
     if (!handlers.empty()) {
         IProvideClassInfo2* info = nullptr;
         hr = site->unknown->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&info));
