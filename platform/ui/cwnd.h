@@ -54,6 +54,7 @@
 #include "wingdi.h"
 #include "winuser.h"
 
+
 constexpr UINT SWP_NOSIZE = 0x0001;
 constexpr UINT SWP_NOMOVE = 0x0002;
 constexpr UINT SWP_NOZORDER = 0x0004;
@@ -191,8 +192,8 @@ protected:
 private:
     friend class CWndWidget;
     QWidget* m_pWidget = nullptr;
-    bool m_bAttached = false;        // the widget is not ours
-    void* m_pAttachWatch = nullptr;  // the connection that notices an attached widget go
+    bool m_bAttached = false;          // the widget is not ours
+    void* m_pAttachWatch = nullptr;    // the connection that notices an attached widget go
     IDispatch* m_pCtrlDispatch = nullptr;
     std::unique_ptr<CMenu> m_pSysMenu;
     HICON m_icons[2] = {nullptr, nullptr};

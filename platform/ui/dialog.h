@@ -68,7 +68,7 @@ struct DialogItemTemplate {
     DialogItemKind kind;
     const char* text;  // label or initial text; for an icon, the icon's resource number
     short x, y, cx, cy;
-    DWORD style = 0;                             // beyond what the kind implies
+    DWORD style = 0;                            // beyond what the kind implies
     const DialogControlData* control = nullptr;  // for DialogItemKind::control
 };
 
@@ -193,9 +193,9 @@ protected:
     // The items exist; the default writes the members into them. TRUE puts
     // the focus on the first item the Tab key reaches.
     virtual BOOL OnInitDialog();
-    void OnDestroy() override;  // a derived dialog calls it last
-    virtual void OnOK();        // the OK button: EndDialog(IDOK)
-    virtual void OnCancel();    // Cancel, or the close button: EndDialog(IDCANCEL)
+    void OnDestroy() override;     // a derived dialog calls it last
+    virtual void OnOK();          // the OK button: EndDialog(IDOK)
+    virtual void OnCancel();      // Cancel, or the close button: EndDialog(IDCANCEL)
     void OnClose() override;
     void OnPaint(CDC* dc, const CRect& invalid) override;
     // Makes the items of the template inside the dialog's window; a derived

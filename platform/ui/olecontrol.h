@@ -40,9 +40,10 @@ protected:                                                          \
 protected:                  \
     std::span<const EventEntry> GetEventMap() const override;
 
-class COleControl : public CWnd,
-                    public CComObjectImpl<IDispatch, IConnectionPointContainer, IPersistStreamInit, IPersistPropertyBag,
-                                          IOleObject, IOleWindow, IProvideClassInfo2> {
+class COleControl
+    : public CWnd,
+      public CComObjectImpl<IDispatch, IConnectionPointContainer, IPersistStreamInit, IPersistPropertyBag, IOleObject,
+                            IOleWindow, IProvideClassInfo2> {
 public:
     // The flags a control reports from GetControlFlags.
     enum ControlFlags : DWORD {
