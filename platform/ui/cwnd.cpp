@@ -243,10 +243,6 @@ CMenu* CWnd::GetSystemMenu(BOOL bRevert) {
     return m_pSysMenu.get();
 }
 
-void CWnd::SetFocus() {
-    if (m_pWidget) m_pWidget->setFocus(Qt::OtherFocusReason);
-}
-
 void CWnd::SetControlDispatch(IDispatch* pDispatch) {
     if (pDispatch) pDispatch->AddRef();
     if (IDispatch* old = std::exchange(m_pCtrlDispatch, pDispatch)) old->Release();

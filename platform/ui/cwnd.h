@@ -156,7 +156,6 @@ public:
     // The window's own system menu (created with the standard entries on the
     // first call); bRevert TRUE puts it back to them and returns null.
     CMenu* GetSystemMenu(BOOL bRevert);
-    void SetFocus();
 
     // A control's automation, for a window that shows an embedded control (a
     // dialog's item attached by DDX_Control). Calls fail with E_NOINTERFACE

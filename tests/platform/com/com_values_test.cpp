@@ -16,7 +16,7 @@ TEST(Guid, ParsesAndPrintsBraced) {
     ASSERT_EQ(StringFromGUID2(kSample, wide, 39), 39);
     IID again{};
     ASSERT_EQ(IIDFromString(wide, &again), S_OK);
-    EXPECT_TRUE(IsEqualGUID(again, kSample));
+    EXPECT_EQ(again, kSample);
     EXPECT_EQ(StringFromGUID2(kSample, wide, 38), 0);
 }
 
