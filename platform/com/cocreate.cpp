@@ -35,14 +35,14 @@ ModuleTable& Table() {
 thread_local std::string t_lastLoadError;
 
 // Class objects a program registered itself (CoRegisterClassObject); they
-// come before the registry's modules.
+// come before the registry's modules. Only the apartment's one thread
+// registers, revokes and creates, so the table needs no lock.
 struct RegisteredClass {
     CLSID clsid;
     IUnknown* object;
     DWORD cookie;
 };
 struct ClassTable {
-    std::mutex mutex;
     std::vector<RegisteredClass> classes;
     DWORD nextCookie = 1;
 };
@@ -117,7 +117,6 @@ HRESULT LoadModule(const std::string& path, Module* out) {
 }  // namespace
 
 HRESULT CoInitialize(LPVOID) { return S_OK; }
-HRESULT CoInitializeEx(LPVOID, DWORD) { return S_OK; }
 void CoUninitialize() {}
 
 std::string CoGetLastLoadError() { return t_lastLoadError; }
@@ -128,12 +127,8 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO*, REF
     t_lastLoadError.clear();
     if (!(dwClsContext & CLSCTX_INPROC_SERVER))
         return Fail(REGDB_E_CLASSNOTREG, "only in-process servers can be created");
-    {
-        ClassTable& table = Classes();
-        std::lock_guard lock(table.mutex);
-        for (const RegisteredClass& c : table.classes)
-            if (c.clsid == rclsid) return c.object->QueryInterface(riid, ppv);
-    }
+    for (const RegisteredClass& c : Classes().classes)
+        if (c.clsid == rclsid) return c.object->QueryInterface(riid, ppv);
     try {
         std::string path;
         HRESULT hr = FindModulePath(rclsid, &path);
@@ -163,7 +158,6 @@ HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContex
 HRESULT CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD, DWORD, DWORD* lpdwRegister) {
     if (!pUnk || !lpdwRegister) return E_INVALIDARG;
     ClassTable& table = Classes();
-    std::lock_guard lock(table.mutex);
     pUnk->AddRef();
     *lpdwRegister = table.nextCookie++;
     table.classes.push_back(RegisteredClass{rclsid, pUnk, *lpdwRegister});
@@ -171,20 +165,15 @@ HRESULT CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD, DWORD, DWO
 }
 
 HRESULT CoRevokeClassObject(DWORD dwRegister) {
-    IUnknown* object = nullptr;
-    {
-        ClassTable& table = Classes();
-        std::lock_guard lock(table.mutex);
-        for (auto it = table.classes.begin(); it != table.classes.end(); ++it)
-            if (it->cookie == dwRegister) {
-                object = it->object;
-                table.classes.erase(it);
-                break;
-            }
-    }
-    if (!object) return E_INVALIDARG;
-    object->Release();
-    return S_OK;
+    std::vector<RegisteredClass>& classes = Classes().classes;
+    for (auto it = classes.begin(); it != classes.end(); ++it)
+        if (it->cookie == dwRegister) {
+            IUnknown* object = it->object;
+            classes.erase(it);
+            object->Release();  // after the erase: its destructor may revoke others
+            return S_OK;
+        }
+    return E_INVALIDARG;
 }
 
 void CoFreeUnusedLibraries() {
