@@ -1,6 +1,8 @@
 // What the control looks like after each PictureReady status.
 #pragma once
 
+#include <algorithm>
+
 #include "zivcontrolids.h"
 
 struct PictureStatusInfo {
@@ -22,6 +24,8 @@ inline constexpr PictureStatusInfo kPictureStatusTable[] = {
     {PR_IMAGE_STARTED, "Busy TRUE, reception under way"},
     {PR_REQUEST_SENT, "request on the wire, waiting for the reply"},
 };
+static_assert(std::ranges::all_of(kPictureStatusTable, [](const auto& s) { return s.name != nullptr; }),
+              "every status here has its name in the shared table");
 
 // The table entry of `code`, or null for a code that is never fired.
 inline const PictureStatusInfo* FindPictureStatus(LONG code) {

@@ -1,6 +1,8 @@
 // The PictureReady statuses with what each means to a user of zivgrab.
 #pragma once
 
+#include <algorithm>
+
 #include "zivcontrolids.h"
 
 namespace ziv::grab {
@@ -29,6 +31,8 @@ inline constexpr StatusInfo kStatuses[] = {
     {PR_IMAGE_STARTED, nullptr},
     {PR_REQUEST_SENT, nullptr},
 };
+static_assert(std::ranges::all_of(kStatuses, [](const auto& s) { return s.name != nullptr; }),
+              "every status here has its name in the shared table");
 
 // The entry of `code`; null for a status the control never fires.
 inline const StatusInfo* find_status(LONG code) {
