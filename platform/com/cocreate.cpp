@@ -60,23 +60,26 @@ HRESULT Fail(HRESULT hr, std::string message) {
 HRESULT FindModulePath(REFCLSID clsid, std::string* path) {
     const std::string clsidText = StringFromGUID(clsid);
     const std::string keyName = "CLSID\\" + clsidText + "\\InprocServer32";
-    HKEY key = nullptr;
-    if (const LONG rc = RegOpenKeyEx(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_READ, &key); rc != ERROR_SUCCESS) {
-        if (rc == ERROR_FILE_NOT_FOUND) return Fail(REGDB_E_CLASSNOTREG, "class " + clsidText + " is not registered");
+    std::string value;
+    DWORD size = 0;
+    LONG rc = RegGetValue(HKEY_CLASSES_ROOT, keyName.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, nullptr, &size);
+    while (rc == ERROR_SUCCESS) {  // until the value, which another process may change meanwhile, fits
+        value.resize(size);
+        rc = RegGetValue(HKEY_CLASSES_ROOT, keyName.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value.data(), &size);
+        if (rc != ERROR_MORE_DATA) break;
+        rc = ERROR_SUCCESS;
+    }
+    if (rc == ERROR_FILE_NOT_FOUND) {
+        HKEY key = nullptr;
+        if (RegOpenKeyEx(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return Fail(REGDB_E_CLASSNOTREG, "class " + clsidText + " is not registered");
+        RegCloseKey(key);
+    } else if (rc != ERROR_SUCCESS && rc != ERROR_UNSUPPORTED_TYPE) {
         // The registry itself is unusable: whether the class is registered is unknown.
         const std::string why = RegLastErrorText();
         return Fail(REGDB_E_READREGDB, why.empty() ? std::string("registry: ") + RegErrorText(rc) : why);
     }
-    DWORD type = 0;
-    DWORD size = 0;
-    LONG rc = RegQueryValueEx(key, nullptr, nullptr, &type, nullptr, &size);
-    std::string value;
-    if (rc == ERROR_SUCCESS && type == REG_SZ) {
-        value.resize(size);
-        rc = RegQueryValueEx(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size);
-        value.resize(rc == ERROR_SUCCESS ? std::min<std::size_t>(size, value.size()) : 0);
-    }
-    RegCloseKey(key);
+    value.resize(rc == ERROR_SUCCESS ? std::min<std::size_t>(size, value.size()) : 0);
     while (!value.empty() && value.back() == '\0') value.pop_back();
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
     if (value.empty()) return Fail(REGDB_E_CLASSNOTREG, "class " + clsidText + " has no in-process server path");
