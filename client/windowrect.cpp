@@ -65,16 +65,21 @@ BOOL SaveWindowRect(const CWnd* pWnd, LPCTSTR name) {
     return result == ERROR_SUCCESS ? TRUE : FALSE;
 }
 
+std::optional<RECT> LoadWindowRect(LPCTSTR name) {
+    if (!name || !*name) return std::nullopt;
+    BYTE bytes[16];
+    DWORD size = sizeof bytes;
+    if (RegGetValue(HKEY_CURRENT_USER, kClientKey, name, RRF_RT_REG_BINARY, nullptr, bytes, &size) != ERROR_SUCCESS ||
+        size != sizeof bytes)
+        return std::nullopt;
+    return UnpackRect(bytes);
+}
+
 BOOL RestoreWindowRect(CWnd* pWnd, LPCTSTR name, BOOL bChild) {
     if (!name || !*name || !pWnd) return FALSE;
-    HKEY key = nullptr;
-    if (RegOpenKeyEx(HKEY_CURRENT_USER, kClientKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return FALSE;
-    BYTE bytes[16];
-    DWORD type = 0, size = sizeof bytes;
-    const LONG result = RegQueryValueEx(key, name, nullptr, &type, bytes, &size);
-    RegCloseKey(key);
-    if (result != ERROR_SUCCESS || type != REG_BINARY || size != sizeof bytes) return FALSE;
-    const RECT stored = UnpackRect(bytes);
+    const std::optional<RECT> loaded = LoadWindowRect(name);
+    if (!loaded) return FALSE;
+    const RECT stored = *loaded;
     MONITORINFO info{sizeof info, {}, {}, 0};
     if (!GetMonitorInfo(MonitorFromRect(&stored, MONITOR_DEFAULTTONEAREST), &info)) return FALSE;
     // A stored rectangle is bound by the screen: no larger than its work area, and a

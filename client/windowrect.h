@@ -22,6 +22,9 @@ BOOL SaveWindowRect(const CWnd* pWnd, LPCTSTR name);
 // off every screen today is put on the nearest one. FALSE otherwise, the
 // window left alone.
 BOOL RestoreWindowRect(CWnd* pWnd, LPCTSTR name, BOOL bChild);
+// The rectangle stored as `name`, as it is: none when the value is missing, not
+// REG_BINARY or not exactly 16 bytes.
+std::optional<RECT> LoadWindowRect(LPCTSTR name);
 
 // A stored rectangle's bytes, and back.
 void PackRect(const RECT& rect, BYTE out[16]);

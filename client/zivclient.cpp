@@ -1,14 +1,15 @@
 // The program's start: sockets, control containment, the main dialog.
 #include "zivclient.h"
 
+#include <cctype>
 #include <cstdio>
 #include <string>
 
 #include "casyncsocket.h"
 #include "cmdline.h"
+#include "controlmissing.h"
 #include "dialog.h"
 #include "objbase.h"
-#include "winreg.h"
 #include "zivclientdlg.h"
 #include "zivclientres.h"
 
@@ -37,19 +38,11 @@ ziv::cmdline::CommandLine ClientCommandLine(std::string& server, int& port) {
 
 // What the user is told when the dialog cannot be made because of the control.
 std::string ControlMissingText(HRESULT hr) {
-    std::string text = "The image control cannot be created, so zivClient cannot start.\n\n";
-    if (hr == REGDB_E_CLASSNOTREG) {
-        text += "It is not registered (class " + StringFromGUID(CLSID_ZiVControl) + ").";
-    } else {
-        char code[16];
-        std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
-        text += std::string(HResultText(hr)) + " (" + code + ")";
-        if (!CoGetLastLoadError().empty()) text += ": " + CoGetLastLoadError();
-        text += ".";
+    std::string text = "The image control cannot be created, so zivClient cannot start.\n";
+    for (std::string line : ControlNotCreatedLines(hr)) {
+        line.front() = static_cast<char>(std::toupper(static_cast<unsigned char>(line.front())));
+        text += "\n" + line;
     }
-    // A registry that cannot be read says nothing about the registration.
-    if (hr != REGDB_E_READREGDB) text += "\n\nRegister it with:\n    regsvr <path of ziVControl.so>";
-    if (!RegistryFolder().empty()) text += "\n(registry folder in use: " + RegistryFolder() + ")";
     return text;
 }
 }  // namespace

@@ -141,15 +141,9 @@ BOOL CZivClientDlg::OnInitDialog() {
             RegCloseKey(key);
         SaveWindowRect(this, "inidialog");
     }
-    HKEY key = nullptr;
-    if (RegOpenKeyEx(HKEY_CURRENT_USER, kClientKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        BYTE bytes[16];
-        DWORD type = 0, size = sizeof bytes;
-        m_bHaveInitial = RegQueryValueEx(key, "inidialog", nullptr, &type, bytes, &size) == ERROR_SUCCESS &&
-                         type == REG_BINARY && size == sizeof bytes;
-        if (m_bHaveInitial) m_rcInitial = UnpackRect(bytes);
-        RegCloseKey(key);
-    }
+    const std::optional<RECT> initial = LoadWindowRect("inidialog");
+    m_bHaveInitial = initial.has_value();
+    if (initial) m_rcInitial = *initial;
     RestoreWindowRect(&m_ziv, "ziv", TRUE);
     UpdateData(FALSE);
     return TRUE;

@@ -123,6 +123,7 @@ Parsed CommandLine::parse(int argc, const char* const* argv) const {
                     return result;
                 }
             if (arg.size() > 1 && arg[0] == '-') return fail("unknown option " + name);
+            if (operand && operand(arg)) continue;
             return fail("unexpected argument " + arg);
         }
         std::string value;

@@ -53,6 +53,9 @@ struct CommandLine {
     std::vector<Option> options;
     std::string synopsis = {};  // what follows "usage: program"; empty: made from the options
     std::string epilog = {};    // text after the option list, ending with a line end
+    // Takes an argument that is no option, such as a file name; without it, or
+    // when it gives false, the argument is unexpected.
+    std::function<bool(const std::string& arg)> operand = {};
 
     // Parses argv[1] onwards. An option may be given as "--name value" or "--name=value";
     // a repeated option keeps its last value.

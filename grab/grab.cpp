@@ -15,12 +15,12 @@
 #include <cstring>
 #include <functional>
 
+#include "controlmissing.h"
 #include "describe.h"
 #include "dispdriver.h"
 #include "eventsink.h"
 #include "objbase.h"
 #include "picture.h"
-#include "winreg.h"
 #include "statuses.h"
 
 namespace ziv::grab {
@@ -38,19 +38,7 @@ void report_hresult(const char* what, HRESULT hr) {
 }
 
 int report_not_created(HRESULT hr) {
-    const std::string clsid = StringFromGUID(CLSID_ZiVControl);
-    if (hr == REGDB_E_CLASSNOTREG)
-        std::fprintf(stderr,
-                     "zivgrab: the image control is not registered (class %s): run regsvr <path of ziVControl "
-                     "module>\n",
-                     clsid.c_str());
-    else
-        std::fprintf(stderr, "zivgrab: the image control (class %s) cannot be created: %s (0x%08X)\n%s%s%s",
-                     clsid.c_str(), HResultText(hr), static_cast<unsigned>(hr),
-                     CoGetLastLoadError().empty() ? "" : "zivgrab: ", CoGetLastLoadError().c_str(),
-                     CoGetLastLoadError().empty() ? "" : "\n");
-    if (!RegistryFolder().empty())
-        std::fprintf(stderr, "zivgrab: registry folder in use: %s\n", RegistryFolder().c_str());
+    for (const std::string& line : ControlNotCreatedLines(hr)) std::fprintf(stderr, "zivgrab: %s\n", line.c_str());
     return kExitNoControl;
 }
 

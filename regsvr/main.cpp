@@ -4,7 +4,7 @@
 //
 // usage: regsvr [-u] [--machine] MODULE
 #include <cstdio>
-#include <filesystem>
+#include <optional>
 #include <string>
 
 #include "cmdline.h"
@@ -12,15 +12,6 @@
 #include "winreg.h"
 
 namespace {
-constexpr const char* kUsage =
-    "usage: regsvr [-u] [--machine] MODULE\n"
-    "  registers the in-process server MODULE (a relative path is taken from the working directory)\n"
-    "  -u          removes its registration instead\n"
-    "  --machine   in the machine's classes, which every user sees ($ZIV_MACHINE_REGISTRY_DIR, else\n"
-    "              /var/lib/ziv/registry), instead of the user's own\n"
-    "  --version   prints the version and stops\n"
-    "The user's registry folder is $ZIV_REGISTRY_DIR, else the per-user default.\n";
-
 // The module's own failures in the words of this direction; the result
 // codes' general texts also stand for unrelated connection errors.
 std::string FailureText(HRESULT hr, bool unregister) {
@@ -36,29 +27,28 @@ std::string FailureText(HRESULT hr, bool unregister) {
 int main(int argc, char** argv) {
     bool unregister = false, machine = false;
     std::string module;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "-h" || arg == "--help") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (arg == "--version") {  // under the name it was installed as
-            std::printf("%s %s\n", std::filesystem::path(argv[0]).filename().c_str(), ziv::cmdline::version());
-            return 0;
-        }
-        if (arg == "-u" && !unregister) {
-            unregister = true;
-        } else if (arg == "--machine" && !machine) {
-            machine = true;
-        } else if (!arg.empty() && arg[0] != '-' && module.empty()) {
-            module = arg;
-        } else {
-            std::fprintf(stderr, "regsvr: unexpected argument %s\n%s", arg.c_str(), kUsage);
-            return 2;
-        }
-    }
+    const ziv::cmdline::CommandLine line{
+        .program = "regsvr",
+        .options = {{"-u", "", "removes its registration instead", ziv::cmdline::flag(unregister)},
+                    {"--machine", "",
+                     "in the machine's classes, which every user sees ($ZIV_MACHINE_REGISTRY_DIR,\n"
+                     "else " +
+                         MachineRegistryFolder() + "), instead of the user's own",
+                     ziv::cmdline::flag(machine)}},
+        .synopsis = "[-u] [--machine] MODULE",
+        .epilog =
+            "Registers the in-process server MODULE (a relative path is taken from the working directory).\n"
+            "The registry folder is $ZIV_REGISTRY_DIR, else the per-user default.\n",
+        .operand =
+            [&module](const std::string& arg) {
+                if (arg.empty() || !module.empty()) return false;
+                module = arg;
+                return true;
+            },
+    };
+    if (const std::optional<int> stop = line.parse_main(argc, argv)) return *stop;
     if (module.empty()) {
-        std::fprintf(stderr, "regsvr: no module named\n%s", kUsage);
+        std::fprintf(stderr, "regsvr: no module named\n%s", line.usage().c_str());
         return 2;
     }
 

@@ -42,3 +42,24 @@ enum PictureStatus : LONG {
     PR_IMAGE_STARTED = 8,  // a reply's header arrived and its buffer is ready
     PR_REQUEST_SENT = 9,   // the 24-byte request was handed to the socket
 };
+
+// The name of every status that is fired, as messages and logs print it; the
+// control's and the containers' own tables per status take theirs from here.
+struct PictureStatusName {
+    LONG code;
+    const char* name;
+};
+inline constexpr PictureStatusName kPictureStatusNames[] = {
+    {PR_IMAGE_READY, "PR_IMAGE_READY"},       {PR_CONNECTION_CLOSED, "PR_CONNECTION_CLOSED"},
+    {PR_CONNECT_FAILED, "PR_CONNECT_FAILED"}, {PR_RECEIVE_FAILED, "PR_RECEIVE_FAILED"},
+    {PR_SEND_FAILED, "PR_SEND_FAILED"},       {PR_BAD_GEOMETRY, "PR_BAD_GEOMETRY"},
+    {PR_NO_MEMORY, "PR_NO_MEMORY"},           {PR_IMAGE_STARTED, "PR_IMAGE_STARTED"},
+    {PR_REQUEST_SENT, "PR_REQUEST_SENT"},
+};
+
+// The name of `code`; null for a status that is never fired.
+constexpr const char* PictureStatusNameOf(LONG code) {
+    for (const PictureStatusName& status : kPictureStatusNames)
+        if (status.code == code) return status.name;
+    return nullptr;
+}

@@ -35,14 +35,14 @@ ModuleTable& Table() {
 thread_local std::string t_lastLoadError;
 
 // Class objects a program registered itself (CoRegisterClassObject); they
-// come before the registry's modules.
+// come before the registry's modules. Only the apartment's one thread
+// registers, revokes and creates, so the table needs no lock.
 struct RegisteredClass {
     CLSID clsid;
     IUnknown* object;
     DWORD cookie;
 };
 struct ClassTable {
-    std::mutex mutex;
     std::vector<RegisteredClass> classes;
     DWORD nextCookie = 1;
 };
@@ -60,23 +60,26 @@ HRESULT Fail(HRESULT hr, std::string message) {
 HRESULT FindModulePath(REFCLSID clsid, std::string* path) {
     const std::string clsidText = StringFromGUID(clsid);
     const std::string keyName = "CLSID\\" + clsidText + "\\InprocServer32";
-    HKEY key = nullptr;
-    if (const LONG rc = RegOpenKeyEx(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_READ, &key); rc != ERROR_SUCCESS) {
-        if (rc == ERROR_FILE_NOT_FOUND) return Fail(REGDB_E_CLASSNOTREG, "class " + clsidText + " is not registered");
+    std::string value;
+    DWORD size = 0;
+    LONG rc = RegGetValue(HKEY_CLASSES_ROOT, keyName.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, nullptr, &size);
+    while (rc == ERROR_SUCCESS) {  // until the value, which another process may change meanwhile, fits
+        value.resize(size);
+        rc = RegGetValue(HKEY_CLASSES_ROOT, keyName.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value.data(), &size);
+        if (rc != ERROR_MORE_DATA) break;
+        rc = ERROR_SUCCESS;
+    }
+    if (rc == ERROR_FILE_NOT_FOUND) {
+        HKEY key = nullptr;
+        if (RegOpenKeyEx(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return Fail(REGDB_E_CLASSNOTREG, "class " + clsidText + " is not registered");
+        RegCloseKey(key);
+    } else if (rc != ERROR_SUCCESS && rc != ERROR_UNSUPPORTED_TYPE) {
         // The registry itself is unusable: whether the class is registered is unknown.
         const std::string why = RegLastErrorText();
         return Fail(REGDB_E_READREGDB, why.empty() ? std::string("registry: ") + RegErrorText(rc) : why);
     }
-    DWORD type = 0;
-    DWORD size = 0;
-    LONG rc = RegQueryValueEx(key, nullptr, nullptr, &type, nullptr, &size);
-    std::string value;
-    if (rc == ERROR_SUCCESS && type == REG_SZ) {
-        value.resize(size);
-        rc = RegQueryValueEx(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size);
-        value.resize(rc == ERROR_SUCCESS ? std::min<std::size_t>(size, value.size()) : 0);
-    }
-    RegCloseKey(key);
+    value.resize(rc == ERROR_SUCCESS ? std::min<std::size_t>(size, value.size()) : 0);
     while (!value.empty() && value.back() == '\0') value.pop_back();
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
     if (value.empty()) return Fail(REGDB_E_CLASSNOTREG, "class " + clsidText + " has no in-process server path");
@@ -117,7 +120,6 @@ HRESULT LoadModule(const std::string& path, Module* out) {
 }  // namespace
 
 HRESULT CoInitialize(LPVOID) { return S_OK; }
-HRESULT CoInitializeEx(LPVOID, DWORD) { return S_OK; }
 void CoUninitialize() {}
 
 std::string CoGetLastLoadError() { return t_lastLoadError; }
@@ -128,12 +130,8 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO*, REF
     t_lastLoadError.clear();
     if (!(dwClsContext & CLSCTX_INPROC_SERVER))
         return Fail(REGDB_E_CLASSNOTREG, "only in-process servers can be created");
-    {
-        ClassTable& table = Classes();
-        std::lock_guard lock(table.mutex);
-        for (const RegisteredClass& c : table.classes)
-            if (c.clsid == rclsid) return c.object->QueryInterface(riid, ppv);
-    }
+    for (const RegisteredClass& c : Classes().classes)
+        if (c.clsid == rclsid) return c.object->QueryInterface(riid, ppv);
     try {
         std::string path;
         HRESULT hr = FindModulePath(rclsid, &path);
@@ -163,7 +161,6 @@ HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContex
 HRESULT CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD, DWORD, DWORD* lpdwRegister) {
     if (!pUnk || !lpdwRegister) return E_INVALIDARG;
     ClassTable& table = Classes();
-    std::lock_guard lock(table.mutex);
     pUnk->AddRef();
     *lpdwRegister = table.nextCookie++;
     table.classes.push_back(RegisteredClass{rclsid, pUnk, *lpdwRegister});
@@ -171,20 +168,15 @@ HRESULT CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD, DWORD, DWO
 }
 
 HRESULT CoRevokeClassObject(DWORD dwRegister) {
-    IUnknown* object = nullptr;
-    {
-        ClassTable& table = Classes();
-        std::lock_guard lock(table.mutex);
-        for (auto it = table.classes.begin(); it != table.classes.end(); ++it)
-            if (it->cookie == dwRegister) {
-                object = it->object;
-                table.classes.erase(it);
-                break;
-            }
-    }
-    if (!object) return E_INVALIDARG;
-    object->Release();
-    return S_OK;
+    std::vector<RegisteredClass>& classes = Classes().classes;
+    for (auto it = classes.begin(); it != classes.end(); ++it)
+        if (it->cookie == dwRegister) {
+            IUnknown* object = it->object;
+            classes.erase(it);
+            object->Release();  // after the erase: its destructor may revoke others
+            return S_OK;
+        }
+    return E_INVALIDARG;
 }
 
 void CoFreeUnusedLibraries() {

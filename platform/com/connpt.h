@@ -48,7 +48,6 @@ public:
     HRESULT Unadvise(DWORD dwCookie) override;
     HRESULT EnumConnections(IEnumConnections** ppEnum) override;
 
-    const IID& GetIID() const { return m_iid; }
     UINT GetConnectionCount() const { return static_cast<UINT>(m_sinks.size()); }
 
     // `args` in declaration order, coerced to the event table's types (when

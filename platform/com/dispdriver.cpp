@@ -35,34 +35,17 @@ LPDISPATCH COleDispatchDriver::DetachDispatch() {
 void COleDispatchDriver::ReleaseDispatch() {
     LPDISPATCH dispatch = DetachDispatch();
     if (dispatch && m_bAutoRelease) dispatch->Release();
-    ClearExcepInfo(&m_excepInfo);
 }
 
 namespace {
 HRESULT StoreResult(VARIANT& result, VARTYPE vtRet, void* pvRet) {
     if (vtRet == VT_EMPTY || !pvRet) return S_OK;
-    if (vtRet == VT_VARIANT) {
-        auto* out = static_cast<VARIANT*>(pvRet);
-        VariantClear(out);
-        *out = result;
-        VariantInit(&result);
-        return S_OK;
-    }
-    const HRESULT hr = VariantChangeType(&result, &result, 0, vtRet);
-    if (FAILED(hr)) return hr == DISP_E_OVERFLOW ? hr : DISP_E_TYPEMISMATCH;
+    if (vtRet != VT_I4 && vtRet != VT_BOOL && vtRet != VT_BSTR) return DISP_E_BADVARTYPE;
+    if (FAILED(VariantChangeType(&result, &result, 0, vtRet))) return DISP_E_TYPEMISMATCH;
     switch (vtRet) {
-    case VT_I2: *static_cast<SHORT*>(pvRet) = result.iVal; break;
     case VT_I4: *static_cast<LONG*>(pvRet) = result.lVal; break;
-    case VT_UI1: *static_cast<BYTE*>(pvRet) = result.bVal; break;
-    case VT_R8: *static_cast<double*>(pvRet) = result.dblVal; break;
     case VT_BOOL: *static_cast<BOOL*>(pvRet) = result.boolVal ? TRUE : FALSE; break;
-    case VT_BSTR: *static_cast<std::string*>(pvRet) = Utf8FromBstr(result.bstrVal); break;
-    case VT_DISPATCH:
-    case VT_UNKNOWN:
-        *static_cast<IUnknown**>(pvRet) = result.punkVal;  // hands over the reference
-        VariantInit(&result);
-        break;
-    default: return DISP_E_BADVARTYPE;
+    default: *static_cast<std::string*>(pvRet) = Utf8FromBstr(result.bstrVal); break;
     }
     return S_OK;
 }
@@ -70,11 +53,11 @@ HRESULT StoreResult(VARIANT& result, VARTYPE vtRet, void* pvRet) {
 
 HRESULT COleDispatchDriver::Call(DISPID id, WORD flags, DISPPARAMS* params, VARTYPE vtRet, void* pvRet) {
     if (!m_lpDispatch) return E_POINTER;
-    ClearExcepInfo(&m_excepInfo);
-    m_argErr = 0;
     COleVariant result;
-    HRESULT hr =
-        m_lpDispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, params, &result, &m_excepInfo, &m_argErr);
+    EXCEPINFO excepInfo{};  // the caller is told the HRESULT only
+    UINT argErr = 0;
+    HRESULT hr = m_lpDispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, params, &result, &excepInfo, &argErr);
+    ClearExcepInfo(&excepInfo);
     if (FAILED(hr)) return hr;
     return StoreResult(result, vtRet, pvRet);
 }
@@ -86,11 +69,6 @@ HRESULT COleDispatchDriver::InvokeHelper(DISPID dwDispID, WORD wFlags, VARTYPE v
     std::reverse(reversed.begin(), reversed.end());
     DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
     return Call(dwDispID, wFlags, &params, vtRet, pvRet);
-}
-
-HRESULT COleDispatchDriver::GetProperty(DISPID dwDispID, VARTYPE vtProp, void* pvProp) {
-    DISPPARAMS params{nullptr, nullptr, 0, 0};
-    return Call(dwDispID, DISPATCH_PROPERTYGET, &params, vtProp, pvProp);
 }
 
 HRESULT COleDispatchDriver::SetProperty(DISPID dwDispID, const VARIANT& value) {

@@ -33,26 +33,16 @@ public:
     void ReleaseDispatch();
 
     // `args` in declaration order. pvRet by vtRet: VT_EMPTY none (may be
-    // null), VT_I2 SHORT*, VT_I4 LONG*, VT_UI1 BYTE*, VT_R8 double*, VT_BOOL
-    // BOOL*, VT_BSTR std::string* (UTF-8), VT_DISPATCH LPDISPATCH* and
-    // VT_UNKNOWN LPUNKNOWN* (with a reference), VT_VARIANT VARIANT* (cleared
-    // and overwritten). A result that does not convert gives DISP_E_TYPEMISMATCH.
+    // null), VT_I4 LONG*, VT_BOOL BOOL*, VT_BSTR std::string* (UTF-8); any
+    // other type gives DISP_E_BADVARTYPE. A result that does not convert
+    // gives DISP_E_TYPEMISMATCH.
     HRESULT InvokeHelper(DISPID dwDispID, WORD wFlags, VARTYPE vtRet, void* pvRet,
                          std::initializer_list<VARIANT> args = {});
-    HRESULT GetProperty(DISPID dwDispID, VARTYPE vtProp, void* pvProp);
     HRESULT SetProperty(DISPID dwDispID, const VARIANT& value);
-
-    // The exception a member reported with the last DISP_E_EXCEPTION, and the
-    // argument the last type error was about.
-    const EXCEPINFO& GetLastExcepInfo() const { return m_excepInfo; }
-    UINT GetLastArgError() const { return m_argErr; }
 
     LPDISPATCH m_lpDispatch = nullptr;
     BOOL m_bAutoRelease = TRUE;
 
 private:
     HRESULT Call(DISPID id, WORD flags, DISPPARAMS* params, VARTYPE vtRet, void* pvRet);
-
-    EXCEPINFO m_excepInfo{};
-    UINT m_argErr = 0;
 };

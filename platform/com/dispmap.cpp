@@ -64,7 +64,6 @@ HRESULT DispatchCoerceArguments(const DISPPARAMS* params, std::span<const VARTYP
         VARIANT* target = &(*out)[i];
         HRESULT hr;
         if (types[i] & VT_BYREF) hr = CoerceByRef(source, types[i], target);
-        else if (types[i] == VT_VARIANT) hr = VariantCopyInd(target, &source);
         else hr = VariantChangeType(target, &source, 0, types[i]);
         if (FAILED(hr)) {
             if (argErr) *argErr = index;

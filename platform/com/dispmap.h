@@ -10,13 +10,11 @@
 //   };
 //
 // Parameters are listed in declaration order. The member functions take and
-// return plain C++ values: VT_I4/VT_I2/VT_UI1 as integers, VT_BOOL as BOOL or
-// bool (any non-zero value is true; results become VARIANT_TRUE/FALSE), VT_R8
-// as double, VT_BSTR as const char* / std::string (UTF-8, valid for the call)
-// or BSTR (borrowed when passed in; a returned BSTR is handed to the caller),
-// VT_DISPATCH as IDispatch* (borrowed in, a returned one carries a reference),
-// VT_VARIANT as const VARIANT&, and VT_BYREF|x as a pointer the callee writes
-// through.
+// return plain C++ values: VT_I4 as an integer, VT_BOOL as BOOL or bool (any
+// non-zero value is true; results become VARIANT_TRUE/FALSE), VT_BSTR as
+// const char* / std::string (UTF-8, valid for the call) or BSTR (borrowed when
+// passed in; a returned BSTR is handed to the caller), and VT_BYREF|x as a
+// pointer the callee writes through.
 #pragma once
 
 #include <exception>
@@ -146,19 +144,6 @@ public:
             return static_cast<T>(m_v.boolVal != 0);
         } else if constexpr (Vt == VT_I4) {
             return static_cast<T>(m_v.lVal);
-        } else if constexpr (Vt == VT_I2) {
-            return static_cast<T>(m_v.iVal);
-        } else if constexpr (Vt == VT_UI1) {
-            return static_cast<T>(m_v.bVal);
-        } else if constexpr (Vt == VT_R8) {
-            return static_cast<T>(m_v.dblVal);
-        } else if constexpr (Vt == VT_DISPATCH) {
-            return m_v.pdispVal;
-        } else if constexpr (Vt == VT_UNKNOWN) {
-            return m_v.punkVal;
-        } else if constexpr (Vt == VT_VARIANT) {
-            if constexpr (std::is_pointer_v<T>) return &m_v;
-            else return m_v;
         } else {
             static_assert(kAlwaysFalse<T>, "unsupported parameter type");
         }
@@ -199,21 +184,6 @@ HRESULT StoreResult(R&& value, VARIANT* out) {
     } else if constexpr (Vt == VT_I4) {
         out->vt = VT_I4;
         out->lVal = static_cast<LONG>(value);
-    } else if constexpr (Vt == VT_I2) {
-        out->vt = VT_I2;
-        out->iVal = static_cast<SHORT>(value);
-    } else if constexpr (Vt == VT_UI1) {
-        out->vt = VT_UI1;
-        out->bVal = static_cast<BYTE>(value);
-    } else if constexpr (Vt == VT_R8) {
-        out->vt = VT_R8;
-        out->dblVal = static_cast<double>(value);
-    } else if constexpr (Vt == VT_DISPATCH) {
-        out->vt = VT_DISPATCH;
-        out->pdispVal = value;  // carries its reference
-    } else if constexpr (Vt == VT_VARIANT) {
-        static_assert(std::is_same_v<T, VARIANT>, "a VT_VARIANT result is a VARIANT");
-        *out = value;  // carries its contents
     } else {
         static_assert(kAlwaysFalse<T>, "unsupported result type");
     }
@@ -284,12 +254,6 @@ constexpr DispatchEntry DispProperty(const char* name, DISPID dispid) {
             nullptr};
 }
 
-template <auto Get, VARTYPE Vt>
-constexpr DispatchEntry DispPropertyGet(const char* name, DISPID dispid) {
-    return {name,    dispid, DispKind::property, Vt, MakeVarTypeList<>(), &dispatch_detail::GetThunk<Get, Vt>,
-            nullptr, nullptr};
-}
-
 template <auto Method, VARTYPE Result, VARTYPE... Params>
 constexpr DispatchEntry DispMethod(const char* name, DISPID dispid) {
     return {name,
@@ -301,41 +265,3 @@ constexpr DispatchEntry DispMethod(const char* name, DISPID dispid) {
             nullptr,
             &dispatch_detail::MethodThunk<Method, Result, Params...>};
 }
-
-// IDispatch answered from a table: Derived (which derives from this) provides
-//   static std::span<const DispatchEntry> GetDispatchMap();
-// and optionally ITypeInfo* GetDispatchTypeInfo() (not AddRef'd) for GetTypeInfo.
-template <class Derived, class Base = IDispatch>
-class CTableDispatch : public Base {
-public:
-    HRESULT GetTypeInfoCount(UINT* pctinfo) override {
-        if (!pctinfo) return E_POINTER;
-        *pctinfo = TypeInfo() ? 1 : 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT iTInfo, LCID, ITypeInfo** ppTInfo) override {
-        if (!ppTInfo) return E_POINTER;
-        *ppTInfo = nullptr;
-        ITypeInfo* info = TypeInfo();
-        if (iTInfo != 0 || !info) return DISP_E_BADINDEX;
-        info->AddRef();
-        *ppTInfo = info;
-        return S_OK;
-    }
-    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID, DISPID* rgDispId) override {
-        if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-        return DispatchGetIDsOfNames(Derived::GetDispatchMap(), rgszNames, cNames, rgDispId);
-    }
-    HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
-                   EXCEPINFO* pExcepInfo, UINT* puArgErr) override {
-        return DispatchInvoke(Derived::GetDispatchMap(), static_cast<Derived*>(this), dispIdMember, riid, wFlags,
-                              pDispParams, pVarResult, pExcepInfo, puArgErr);
-    }
-
-private:
-    ITypeInfo* TypeInfo() {
-        if constexpr (requires(Derived & d) { d.GetDispatchTypeInfo(); })
-            return static_cast<Derived*>(this)->GetDispatchTypeInfo();
-        else return nullptr;
-    }
-};

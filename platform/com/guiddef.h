@@ -35,10 +35,6 @@ using LPGUID = GUID*;
 using LPCLSID = CLSID*;
 using LPIID = IID*;
 
-inline constexpr bool IsEqualGUID(REFGUID a, REFGUID b) { return a == b; }
-inline constexpr bool IsEqualIID(REFIID a, REFIID b) { return a == b; }
-inline constexpr bool IsEqualCLSID(REFCLSID a, REFCLSID b) { return a == b; }
-
 namespace guid_detail {
 constexpr int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';

@@ -28,12 +28,9 @@ enum CLSCTX : DWORD {
 
 struct COSERVERINFO;
 
-enum COINIT : DWORD { COINIT_MULTITHREADED = 0x0, COINIT_APARTMENTTHREADED = 0x2 };
-
 // Nothing needs starting here; kept so that programs read as they would
 // elsewhere. They return S_OK.
 HRESULT CoInitialize(LPVOID pvReserved);
-HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
 void CoUninitialize();
 
 // Only in-process servers exist. Failures: REGDB_E_CLASSNOTREG (no such class,

@@ -1,16 +1,12 @@
-// Automation strings and values: allocation, copying and the coercions that
-// containers and dispatch tables rely on.
+// Automation strings and values: allocation, copying and the few coercions
+// that the control's dispatch table relies on.
 #include "oleauto.h"
 
-#include <charconv>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 
 #include <QString>
 
-#include "asciicase.h"
 #include "oaidl.h"
 
 // ---- BSTR -------------------------------------------------------------------
@@ -45,15 +41,6 @@ void SysFreeString(BSTR text) {
 UINT SysStringByteLen(BSTR text) { return text ? *Header(text) : 0; }
 UINT SysStringLen(BSTR text) { return SysStringByteLen(text) / sizeof(OLECHAR); }
 
-INT SysReAllocString(BSTR* target, const OLECHAR* text) {
-    if (!target) return FALSE;
-    BSTR copy = SysAllocString(text);
-    if (text && !copy) return FALSE;
-    SysFreeString(*target);
-    *target = copy;
-    return TRUE;
-}
-
 std::u16string OleStringFromUtf8(std::string_view text) {
     const QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), static_cast<std::size_t>(s.size()));
@@ -84,19 +71,14 @@ void VariantInit(VARIANTARG* v) {
 }
 
 namespace {
+// The values the control's members and its event take and give: long, BOOL and
+// string, and references to them.
 bool IsSupportedBase(VARTYPE t) {
     switch (t) {
     case VT_EMPTY:
-    case VT_NULL:
-    case VT_I2:
     case VT_I4:
-    case VT_UI1:
-    case VT_R8:
     case VT_BOOL:
     case VT_BSTR:
-    case VT_DISPATCH:
-    case VT_UNKNOWN:
-    case VT_ERROR:
     case VT_VARIANT: return true;
     default: return false;
     }
@@ -111,14 +93,7 @@ bool IsSupported(VARTYPE vt) {
 HRESULT VariantClear(VARIANTARG* v) {
     if (!v) return E_INVALIDARG;
     if (!IsSupported(v->vt)) return DISP_E_BADVARTYPE;
-    switch (v->vt) {
-    case VT_BSTR: SysFreeString(v->bstrVal); break;
-    case VT_DISPATCH:
-    case VT_UNKNOWN:
-        if (v->punkVal) v->punkVal->Release();
-        break;
-    default: break;
-    }
+    if (v->vt == VT_BSTR) SysFreeString(v->bstrVal);
     VariantInit(v);
     return S_OK;
 }
@@ -133,8 +108,6 @@ HRESULT CopyValue(VARIANT* dest, const VARIANT* src) {
             VariantInit(dest);
             return E_OUTOFMEMORY;
         }
-    } else if ((src->vt == VT_DISPATCH || src->vt == VT_UNKNOWN) && src->punkVal) {
-        src->punkVal->AddRef();
     }
     return S_OK;
 }
@@ -154,15 +127,9 @@ HRESULT Dereference(const VARIANT* src, VARIANT* view) {
         if (src->pvarVal->vt & VT_BYREF) return DISP_E_BADVARTYPE;
         *view = *src->pvarVal;
         return S_OK;
-    case VT_I2: view->iVal = *src->piVal; break;
     case VT_I4: view->lVal = *src->plVal; break;
-    case VT_UI1: view->bVal = *src->pbVal; break;
-    case VT_R8: view->dblVal = *src->pdblVal; break;
     case VT_BOOL: view->boolVal = *src->pboolVal; break;
     case VT_BSTR: view->bstrVal = *src->pbstrVal; break;
-    case VT_ERROR: view->scode = *static_cast<SCODE*>(src->byref); break;
-    case VT_DISPATCH: view->pdispVal = *src->ppdispVal; break;
-    case VT_UNKNOWN: view->punkVal = *src->ppunkVal; break;
     default: return DISP_E_BADVARTYPE;
     }
     view->vt = base;
@@ -203,180 +170,28 @@ HRESULT VariantCopyInd(VARIANT* dest, const VARIANTARG* src) {
 // ---- Coercion ---------------------------------------------------------------
 
 namespace {
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
-
-// A decimal number: optional sign, digits with an optional fraction, optional
-// exponent, blanks around. Nothing else (no hex, no "inf", no separators).
-bool ParseNumber(const OLECHAR* text, double* value) {
-    if (!text) return false;
-    const OLECHAR* end = text + std::char_traits<OLECHAR>::length(text);
-    while (text < end && IsBlank(*text)) ++text;
-    while (end > text && IsBlank(end[-1])) --end;
-    std::string ascii;
-    for (const OLECHAR* p = text; p < end; ++p) {
-        if (*p > 127) return false;
-        ascii += static_cast<char>(*p);
-    }
-    std::size_t i = 0;
-    const bool negative = !ascii.empty() && ascii[0] == '-';
-    if (!ascii.empty() && (ascii[0] == '+' || ascii[0] == '-')) ++i;
-    const std::size_t start = i;
-    std::size_t digits = 0;
-    while (i < ascii.size() && ascii[i] >= '0' && ascii[i] <= '9') ++i, ++digits;
-    if (i < ascii.size() && ascii[i] == '.') {
-        ++i;
-        while (i < ascii.size() && ascii[i] >= '0' && ascii[i] <= '9') ++i, ++digits;
-    }
-    if (digits == 0) return false;
-    if (i < ascii.size() && (ascii[i] == 'e' || ascii[i] == 'E')) {
-        ++i;
-        if (i < ascii.size() && (ascii[i] == '+' || ascii[i] == '-')) ++i;
-        std::size_t expDigits = 0;
-        while (i < ascii.size() && ascii[i] >= '0' && ascii[i] <= '9') ++i, ++expDigits;
-        if (expDigits == 0) return false;
-    }
-    if (i != ascii.size()) return false;
-    double magnitude = 0;
-    const auto [ptr, ec] = std::from_chars(ascii.data() + start, ascii.data() + ascii.size(), magnitude);
-    if (ptr != ascii.data() + ascii.size()) return false;
-    if (ec == std::errc::result_out_of_range) magnitude = std::numeric_limits<double>::infinity();
-    *value = negative ? -magnitude : magnitude;
-    return true;
-}
-
-bool EqualsAsciiNoCase(const OLECHAR* text, const char* word) {
-    return text && ::EqualsAsciiNoCase(std::u16string_view(text), std::string_view(word));
-}
-
-// A number taken from a value: exact integers stay integers.
-struct Number {
-    bool integral;
-    LONGLONG i;
-    double d;
-};
-
-HRESULT ToNumber(const VARIANT& v, Number* n) {
-    switch (v.vt) {
-    case VT_EMPTY: *n = {true, 0, 0}; return S_OK;
-    case VT_I2: *n = {true, v.iVal, 0}; return S_OK;
-    case VT_I4: *n = {true, v.lVal, 0}; return S_OK;
-    case VT_UI1: *n = {true, v.bVal, 0}; return S_OK;
-    case VT_BOOL: *n = {true, v.boolVal, 0}; return S_OK;
-    case VT_R8: *n = {false, 0, v.dblVal}; return S_OK;
-    case VT_BSTR: {
-        double d = 0;
-        if (!ParseNumber(v.bstrVal, &d)) return DISP_E_TYPEMISMATCH;
-        *n = {false, 0, d};
-        return S_OK;
-    }
-    default: return DISP_E_TYPEMISMATCH;
-    }
-}
-
-HRESULT ToInteger(const Number& n, LONGLONG lo, LONGLONG hi, LONGLONG* out) {
-    LONGLONG value = n.i;
-    if (!n.integral) {
-        // The default rounding mode rounds half to even, as the platform does.
-        const double r = std::nearbyint(n.d);
-        if (!(r >= static_cast<double>(lo) && r <= static_cast<double>(hi))) return DISP_E_OVERFLOW;
-        value = static_cast<LONGLONG>(r);
-    }
-    if (value < lo || value > hi) return DISP_E_OVERFLOW;
-    *out = value;
-    return S_OK;
-}
-
-HRESULT ToString(const VARIANT& v, USHORT flags, BSTR* out) {
-    std::string text;
-    switch (v.vt) {
-    case VT_EMPTY: *out = nullptr; return S_OK;
-    case VT_I2: text = std::to_string(v.iVal); break;
-    case VT_I4: text = std::to_string(v.lVal); break;
-    case VT_UI1: text = std::to_string(v.bVal); break;
-    case VT_BOOL:
-        if (flags & VARIANT_ALPHABOOL) text = v.boolVal ? "True" : "False";
-        else text = v.boolVal ? "-1" : "0";
-        break;
-    case VT_R8: {
-        char buffer[64];
-        const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, v.dblVal);
-        if (ec != std::errc()) return DISP_E_OVERFLOW;
-        text.assign(buffer, ptr);
-        break;
-    }
-    default: return DISP_E_TYPEMISMATCH;
-    }
-    *out = SysAllocStringUtf8(text);
-    return *out ? S_OK : E_OUTOFMEMORY;
-}
-
-HRESULT Coerce(VARIANT* out, const VARIANT& src, USHORT flags, VARTYPE vt) {
+// A value keeps its type; only long and BOOL turn into each other. An empty
+// value (an out-parameter a container passes by reference) becomes 0, FALSE or
+// the empty string.
+HRESULT Coerce(VARIANT* out, const VARIANT& src, VARTYPE vt) {
     VariantInit(out);
     if (vt == src.vt) return CopyValue(out, &src);
-    Number n{};
-    LONGLONG i = 0;
-    HRESULT hr = S_OK;
-    switch (vt) {
-    case VT_EMPTY:
-    case VT_NULL: out->vt = vt; return S_OK;
-    case VT_I2:
-        if (FAILED(hr = ToNumber(src, &n)) || FAILED(hr = ToInteger(n, -32768, 32767, &i))) return hr;
-        out->iVal = static_cast<SHORT>(i);
-        break;
-    case VT_I4:
-        if (FAILED(hr = ToNumber(src, &n)) ||
-            FAILED(hr = ToInteger(n, std::numeric_limits<LONG>::min(), std::numeric_limits<LONG>::max(), &i)))
-            return hr;
-        out->lVal = static_cast<LONG>(i);
-        break;
-    case VT_UI1:
-        if (FAILED(hr = ToNumber(src, &n)) || FAILED(hr = ToInteger(n, 0, 255, &i))) return hr;
-        out->bVal = static_cast<BYTE>(i);
-        break;
-    case VT_R8:
-        if (FAILED(hr = ToNumber(src, &n))) return hr;
-        out->dblVal = n.integral ? static_cast<double>(n.i) : n.d;
-        break;
-    case VT_BOOL:
-        if (src.vt == VT_BSTR && EqualsAsciiNoCase(src.bstrVal, "true")) {
-            out->boolVal = VARIANT_TRUE;
-        } else if (src.vt == VT_BSTR && EqualsAsciiNoCase(src.bstrVal, "false")) {
-            out->boolVal = VARIANT_FALSE;
-        } else {
-            if (FAILED(hr = ToNumber(src, &n))) return hr;
-            out->boolVal = (n.integral ? n.i != 0 : n.d != 0) ? VARIANT_TRUE : VARIANT_FALSE;
-        }
-        break;
-    case VT_BSTR:
-        if (FAILED(hr = ToString(src, flags, &out->bstrVal))) return hr;
-        break;
-    case VT_DISPATCH:
-        if (src.vt != VT_UNKNOWN) return DISP_E_TYPEMISMATCH;
-        out->pdispVal = nullptr;
-        if (src.punkVal && FAILED(src.punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&out->pdispVal))))
-            return DISP_E_TYPEMISMATCH;
-        break;
-    case VT_UNKNOWN:
-        if (src.vt != VT_DISPATCH) return DISP_E_TYPEMISMATCH;
-        out->punkVal = nullptr;
-        if (src.pdispVal && FAILED(src.pdispVal->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&out->punkVal))))
-            return DISP_E_TYPEMISMATCH;
-        break;
-    default: return DISP_E_BADVARTYPE;
-    }
+    if (vt == VT_I4 && src.vt == VT_BOOL) out->lVal = src.boolVal;
+    else if (vt == VT_BOOL && src.vt == VT_I4) out->boolVal = src.lVal ? VARIANT_TRUE : VARIANT_FALSE;
+    else if (vt != VT_EMPTY && src.vt != VT_EMPTY) return DISP_E_TYPEMISMATCH;
     out->vt = vt;
     return S_OK;
 }
 }  // namespace
 
-HRESULT VariantChangeType(VARIANTARG* dest, const VARIANTARG* src, USHORT flags, VARTYPE vt) {
+HRESULT VariantChangeType(VARIANTARG* dest, const VARIANTARG* src, USHORT, VARTYPE vt) {
     if (!dest || !src) return E_INVALIDARG;
     if (!IsSupported(src->vt) || !IsSupported(vt) || (vt & VT_BYREF)) return DISP_E_BADVARTYPE;
     VARIANT view;
     HRESULT hr = Dereference(src, &view);
     if (FAILED(hr)) return hr;
     VARIANT result;
-    hr = Coerce(&result, view, flags, vt);
+    hr = Coerce(&result, view, vt);
     if (FAILED(hr)) return hr;
     VariantClear(dest);
     *dest = result;
@@ -418,22 +233,13 @@ COleVariant& COleVariant::operator=(COleVariant&& src) noexcept {
 
 COleVariant::COleVariant(LONG value, VARTYPE vtSrc) {
     VariantInit(this);
-    switch (vtSrc) {
-    case VT_BOOL: boolVal = value ? VARIANT_TRUE : VARIANT_FALSE; break;
-    case VT_I2: iVal = static_cast<SHORT>(value); break;
-    case VT_UI1: bVal = static_cast<BYTE>(value); break;
-    default:
-        vtSrc = VT_I4;
+    if (vtSrc == VT_BOOL) {
+        vt = VT_BOOL;
+        boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+    } else {
+        vt = VT_I4;
         lVal = value;
-        break;
     }
-    vt = vtSrc;
-}
-
-COleVariant::COleVariant(double value) {
-    VariantInit(this);
-    vt = VT_R8;
-    dblVal = value;
 }
 
 COleVariant::COleVariant(const char* text) {
@@ -452,13 +258,6 @@ COleVariant::COleVariant(const OLECHAR* text) {
     VariantInit(this);
     vt = VT_BSTR;
     bstrVal = SysAllocString(text);
-}
-
-COleVariant::COleVariant(IDispatch* disp) {
-    VariantInit(this);
-    vt = VT_DISPATCH;
-    pdispVal = disp;
-    if (disp) disp->AddRef();
 }
 
 VARIANT COleVariant::Detach() {

@@ -42,8 +42,6 @@ BSTR SysAllocStringLen(const OLECHAR* text, UINT length);  // text null: `length
 void SysFreeString(BSTR text);
 UINT SysStringLen(BSTR text);
 UINT SysStringByteLen(BSTR text);
-// Replaces *target with a copy of `text`; FALSE (target kept) when out of memory.
-INT SysReAllocString(BSTR* target, const OLECHAR* text);
 
 // UTF-8 at our side of the boundary. Invalid UTF-8 becomes U+FFFD.
 BSTR SysAllocStringUtf8(std::string_view text);
@@ -118,22 +116,16 @@ struct tagVARIANT {
     };
 };
 
-// VariantChangeType flags.
-constexpr USHORT VARIANT_NOVALUEPROP = 0x01;
-constexpr USHORT VARIANT_ALPHABOOL = 0x02;  // BOOL <-> "True"/"False" instead of "-1"/"0"
-
-// Supported types: EMPTY, NULL, I2, I4, UI1, R8, BOOL, BSTR, DISPATCH,
-// UNKNOWN, ERROR and references (VT_BYREF) to them.
+// Supported types: EMPTY, I4, BOOL, BSTR and references (VT_BYREF) to the
+// last three or to a VARIANT; anything else is DISP_E_BADVARTYPE.
 void VariantInit(VARIANTARG* v);
 HRESULT VariantClear(VARIANTARG* v);                           // frees the string, releases the interface
 HRESULT VariantCopy(VARIANTARG* dest, const VARIANTARG* src);  // deep; references stay references
 HRESULT VariantCopyInd(VARIANT* dest, const VARIANTARG* src);  // deep, follows a reference
 // Converts to `vt`; `dest` may be `src`. On failure `dest` is left as it was.
-// Numbers narrow only in range (DISP_E_OVERFLOW), reals round half to even,
-// strings are parsed as decimal numbers ("  -12", "3.5", "1e3"; DISP_E_TYPEMISMATCH
-// otherwise) or "True"/"False" for BOOL; any non-zero number is VARIANT_TRUE.
-// An object is not asked for its value property: VT_DISPATCH converts only to
-// VT_UNKNOWN and back.
+// A value converts only to its own type, to VT_EMPTY, and between VT_I4 and
+// VT_BOOL (any non-zero long is VARIANT_TRUE); VT_EMPTY converts to 0, FALSE
+// or a null string. Anything else is DISP_E_TYPEMISMATCH. `flags` is not looked at.
 HRESULT VariantChangeType(VARIANTARG* dest, const VARIANTARG* src, USHORT flags, VARTYPE vt);
 
 struct DISPPARAMS {
@@ -182,18 +174,15 @@ public:
     COleVariant& operator=(COleVariant&& src) noexcept;
     ~COleVariant() { VariantClear(this); }
 
-    // VT_I4, VT_I2, VT_UI1 or VT_BOOL by `vtSrc`.
+    // VT_BOOL when `vtSrc` says so, VT_I4 otherwise.
     COleVariant(LONG value, VARTYPE vtSrc = VT_I4);
     COleVariant(long value, VARTYPE vtSrc = VT_I4) : COleVariant(static_cast<LONG>(value), vtSrc) {}
-    COleVariant(SHORT value, VARTYPE vtSrc = VT_I2) : COleVariant(static_cast<LONG>(value), vtSrc) {}
-    COleVariant(BYTE value) : COleVariant(static_cast<LONG>(value), VT_UI1) {}
     COleVariant(bool value) : COleVariant(static_cast<LONG>(value), VT_BOOL) {}
-    COleVariant(double value);
     COleVariant(const char* text);  // UTF-8; null gives a null (empty) BSTR
     COleVariant(const std::string& text) : COleVariant(std::string_view(text)) {}
     COleVariant(std::string_view text);
     COleVariant(const OLECHAR* text);
-    COleVariant(IDispatch* disp);  // adds a reference
+    COleVariant(IUnknown*) = delete;  // objects do not travel in values here (not even as a bool)
 
     void Clear() { VariantClear(this); }
     // Gives up the value to the caller, leaving VT_EMPTY.

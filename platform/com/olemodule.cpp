@@ -84,16 +84,10 @@ struct Entry {
 };
 
 bool WriteEntries(std::span<const Entry> entries) {
-    for (const Entry& e : entries) {
-        HKEY key = nullptr;
-        if (RegCreateKeyEx(HKEY_CLASSES_ROOT, e.key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                           nullptr, &key, nullptr) != ERROR_SUCCESS)
+    for (const Entry& e : entries)
+        if (RegSetKeyValue(HKEY_CLASSES_ROOT, e.key.c_str(), e.valueName, REG_SZ, e.value.c_str(),
+                           DWORD(e.value.size() + 1)) != ERROR_SUCCESS)
             return false;
-        const LONG rc = RegSetValueEx(key, e.valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(e.value.c_str()),
-                                      DWORD(e.value.size() + 1));
-        RegCloseKey(key);
-        if (rc != ERROR_SUCCESS) return false;
-    }
     return true;
 }
 

@@ -30,29 +30,22 @@ std::string Hex(unsigned value) {
 }
 
 bool SetString(const std::string& keyName, const char* valueName, const std::string& value) {
-    HKEY key = nullptr;
-    if (RegCreateKeyEx(HKEY_CLASSES_ROOT, keyName.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                       &key, nullptr) != ERROR_SUCCESS)
-        return false;
-    const LONG rc = RegSetValueEx(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                  static_cast<DWORD>(value.size() + 1));
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS;
+    return RegSetKeyValue(HKEY_CLASSES_ROOT, keyName.c_str(), valueName, REG_SZ, value.c_str(),
+                          static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
 }
 
 bool SetDefault(const std::string& keyName, const std::string& value) { return SetString(keyName, nullptr, value); }
 
 // A string value, or "" when it is missing or not a string.
 std::string QueryString(const std::string& keyName, const char* valueName) {
-    HKEY key = nullptr;
-    if (RegOpenKeyEx(HKEY_CLASSES_ROOT, keyName.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
-    DWORD type = 0, size = 0;
-    LONG rc = RegQueryValueEx(key, valueName, nullptr, &type, nullptr, &size);
+    DWORD size = 0;
+    if (RegGetValue(HKEY_CLASSES_ROOT, keyName.c_str(), valueName, RRF_RT_REG_SZ, nullptr, nullptr, &size) !=
+        ERROR_SUCCESS)
+        return {};
     std::string value(size, '\0');
-    if (rc == ERROR_SUCCESS && type == REG_SZ && size)
-        rc = RegQueryValueEx(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size);
-    RegCloseKey(key);
-    if (rc != ERROR_SUCCESS || type != REG_SZ) return {};
+    if (RegGetValue(HKEY_CLASSES_ROOT, keyName.c_str(), valueName, RRF_RT_REG_SZ, nullptr, value.data(), &size) !=
+        ERROR_SUCCESS)
+        return {};
     value.resize(std::strlen(value.c_str()));
     return value;
 }

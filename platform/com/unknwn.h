@@ -34,15 +34,6 @@ struct IClassFactory : IUnknown {
 using LPCLASSFACTORY = IClassFactory*;
 ZIV_DECLARE_IID(IClassFactory, IID_IClassFactory)
 
-// The usual ways to pass an interface pointer out.
-template <class I>
-inline HRESULT ReturnInterface(I* object, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = object;
-    if (object) object->AddRef();
-    return object ? S_OK : E_NOINTERFACE;
-}
-
 template <class I>
 inline void SafeRelease(I*& p) {
     if (I* q = p) {

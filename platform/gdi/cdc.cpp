@@ -34,13 +34,6 @@ BOOL CDC::CreateCompatibleDC(CDC* model) {
     return TRUE;
 }
 
-BOOL CDC::DeleteDC() {
-    const bool had = m_memory;
-    m_memory = false;
-    m_selected = nullptr;
-    return had ? TRUE : FALSE;
-}
-
 CBitmap* CDC::SelectObject(CBitmap* bitmap) {
     if (!m_memory) return nullptr;
     CBitmap* previous = m_selected;

@@ -67,12 +67,9 @@ public:
 
     // Makes this a memory context for surfaces like `model`'s (null: the screen).
     BOOL CreateCompatibleDC(CDC* model);
-    BOOL DeleteDC();
-    bool IsMemoryDC() const { return m_memory; }
 
     // Selects a bitmap into a memory context; returns the one selected before.
     CBitmap* SelectObject(CBitmap* bitmap);
-    CBitmap* GetSelectedBitmap() const { return m_selected; }
 
     // Copies a width x height block of `source` at (xSrc, ySrc) to (x, y) here,
     // pixel for pixel, never scaled. The block is clipped to the source's

@@ -99,8 +99,6 @@ int WSAStartup(WORD, WSADATA* data) {
 
 int WSACleanup() { return 0; }
 
-int WSAGetLastError() { return t_last_error; }
-
 struct CAsyncSocket::Impl {
     explicit Impl(CAsyncSocket* socket) : owner(socket) {}
 
@@ -242,42 +240,23 @@ BOOL CAsyncSocket::Create(UINT nSocketPort, int nSocketType, long lEvent, LPCTST
     if (m_hSocket != INVALID_SOCKET) CAsyncSocket::Close();
     ++m_impl->generation;
 
-    int type;
-    if (nSocketType == SOCK_STREAM_TYPE) type = SOCK_STREAM;
-    else if (nSocketType == SOCK_DGRAM_TYPE) type = SOCK_DGRAM;
-    else {
+    if (nSocketType != SOCK_STREAM_TYPE) {
         set_last_error(WSAESOCKTNOSUPPORT);
         return FALSE;
     }
+    if (nSocketPort != 0 || (lpszSocketAddress && *lpszSocketAddress)) {
+        set_last_error(WSAEOPNOTSUPP);  // a client socket: the system picks the local end
+        return FALSE;
+    }
 
-    const int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         set_last_error(last_errno_as_wsa());
         return FALSE;
     }
-    if (type == SOCK_STREAM) {
-        // Requests are small and answered at once; never hold them back.
-        const int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    }
-    const bool have_address = lpszSocketAddress && *lpszSocketAddress;
-    if (nSocketPort != 0 || have_address) {
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_port = htons(static_cast<std::uint16_t>(nSocketPort & 0xFFFF));
-        local.sin_addr.s_addr = htonl(INADDR_ANY);
-        if (have_address && ::inet_pton(AF_INET, lpszSocketAddress, &local.sin_addr) != 1) {
-            ::close(fd);
-            set_last_error(WSAEINVAL);
-            return FALSE;
-        }
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-            const int err = last_errno_as_wsa();
-            ::close(fd);
-            set_last_error(err);
-            return FALSE;
-        }
-    }
+    // Requests are small and answered at once; never hold them back.
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     m_hSocket = fd;
     m_impl->reset_state();
     m_impl->events = lEvent;

@@ -23,7 +23,6 @@ constexpr int SOCKET_ERROR = -1;
 enum : long { FD_READ = 0x01, FD_WRITE = 0x02, FD_OOB = 0x04, FD_ACCEPT = 0x08, FD_CONNECT = 0x10, FD_CLOSE = 0x20 };
 
 constexpr int SOCK_STREAM_TYPE = 1;  // the WinSock value of SOCK_STREAM
-constexpr int SOCK_DGRAM_TYPE = 2;
 
 // WinSock error numbers.
 enum : int {
@@ -76,8 +75,6 @@ struct WSADATA {
 // Nothing needs starting on POSIX; fills in version 1.1 and returns 0.
 int WSAStartup(WORD versionRequested, WSADATA* data);
 int WSACleanup();
-// The calling thread's last socket error (same as CAsyncSocket::GetLastError).
-int WSAGetLastError();
 
 inline WORD MAKEWORD(BYTE lo, BYTE hi) { return static_cast<WORD>(lo | (WORD(hi) << 8)); }
 
@@ -91,6 +88,8 @@ public:
     CAsyncSocket(const CAsyncSocket&) = delete;
     CAsyncSocket& operator=(const CAsyncSocket&) = delete;
 
+    // A TCP stream socket with a local end the system picks: another socket
+    // type fails with WSAESOCKTNOSUPPORT, a local port or address with WSAEOPNOTSUPP.
     BOOL Create(UINT nSocketPort = 0, int nSocketType = SOCK_STREAM_TYPE,
                 long lEvent = FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE,
                 LPCTSTR lpszSocketAddress = nullptr);

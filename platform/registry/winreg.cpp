@@ -479,6 +479,60 @@ LONG change_key(HKEY hKey, Change&& change) {
     });
 }
 
+// The RRF_RT_ bit that admits a value type; other types only RRF_RT_ANY admits.
+DWORD type_flag(DWORD type) {
+    switch (type) {
+    case REG_NONE: return RRF_RT_REG_NONE;
+    case REG_SZ: return RRF_RT_REG_SZ;
+    case REG_BINARY: return RRF_RT_REG_BINARY;
+    case REG_DWORD: return RRF_RT_REG_DWORD;
+    default: return 0;
+    }
+}
+
+// Value `name` of `key` into the caller's buffer, when its type is one `flags` admits.
+LONG copy_value(const HiveKey& key, LPCTSTR name, DWORD flags, DWORD* type, BYTE* out, DWORD* size) {
+    const auto it = key.values.find(fold_name(name ? name : ""));
+    if (it == key.values.end()) return ERROR_FILE_NOT_FOUND;
+    if ((flags & RRF_RT_ANY) != RRF_RT_ANY && !(flags & type_flag(it->second.type))) {
+        if (type) *type = it->second.type;
+        return ERROR_UNSUPPORTED_TYPE;
+    }
+    std::string data = it->second.data;
+    // A string read from a hand-made file may lack its NUL; callers count on one.
+    if (it->second.type == REG_SZ && (data.empty() || data.back() != '\0')) data += '\0';
+    if (type) *type = it->second.type;
+    const auto needed = DWORD(data.size());
+    if (!out) {
+        if (size) *size = needed;
+        return ERROR_SUCCESS;
+    }
+    if (*size < needed) {
+        *size = needed;
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(out, data.data(), needed);
+    *size = needed;
+    return ERROR_SUCCESS;
+}
+
+// The bytes a value keeps: a REG_SZ value up to its first NUL, with one.
+std::string stored_data(DWORD type, const BYTE* data, DWORD size) {
+    std::string stored = data ? std::string(reinterpret_cast<const char*>(data), size) : std::string();
+    if (type == REG_SZ) {
+        stored.resize(std::min(stored.size(), stored.find('\0')));
+        stored += '\0';
+    }
+    return stored;
+}
+
+void set_value(HiveKey& key, const std::string& name, DWORD type, const std::string& data) {
+    auto [it, added] = key.values.try_emplace(fold_name(name));
+    if (added) it->second.name = name;  // an existing value keeps its spelling
+    it->second.type = type;
+    it->second.data = data;
+}
+
 }  // namespace
 
 LONG RegCreateKeyEx(HKEY hKey, LPCTSTR lpSubKey, DWORD, LPSTR, DWORD dwOptions, REGSAM samDesired, void*,
@@ -552,25 +606,27 @@ LONG RegQueryValueEx(HKEY hKey, LPCTSTR lpValueName, DWORD* lpReserved, DWORD* l
     if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
     return guarded([&]() -> LONG {
         return read_key(hKey, KEY_QUERY_VALUE, [&](const Hive&, const Target&, const HiveKey& key) -> LONG {
-            const auto it = key.values.find(fold_name(lpValueName ? lpValueName : ""));
-            if (it == key.values.end()) return ERROR_FILE_NOT_FOUND;
+            return copy_value(key, lpValueName, RRF_RT_ANY, lpType, lpData, lpcbData);
+        });
+    });
+}
 
-            std::string data = it->second.data;
-            // A string read from a hand-made file may lack its NUL; callers count on one.
-            if (it->second.type == REG_SZ && (data.empty() || data.back() != '\0')) data += '\0';
-            if (lpType) *lpType = it->second.type;
-            const auto size = DWORD(data.size());
-            if (!lpData) {
-                if (lpcbData) *lpcbData = size;
-                return ERROR_SUCCESS;
-            }
-            if (*lpcbData < size) {
-                *lpcbData = size;
-                return ERROR_MORE_DATA;
-            }
-            std::memcpy(lpData, data.data(), size);
-            *lpcbData = size;
-            return ERROR_SUCCESS;
+LONG RegGetValue(HKEY hkey, LPCTSTR lpSubKey, LPCTSTR lpValue, DWORD dwFlags, DWORD* pdwType, void* pvData,
+                 DWORD* pcbData) {
+    if (!(dwFlags & RRF_RT_ANY) || (pvData && !pcbData)) return ERROR_INVALID_PARAMETER;
+    return guarded([&]() -> LONG {
+        Target base;
+        std::string path;
+        LONG result = resolve(hkey, base);
+        if (result == ERROR_SUCCESS) result = join_path(base, lpSubKey, path);
+        if (result != ERROR_SUCCESS) return result;
+        // A subkey is opened for reading on the way; the handle's own key needs the right.
+        if (path.size() == base.path.size() && !(base.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+        return with_hive(base.hive, [&](Hive& hive) -> LONG {
+            if (!handle_key(hive, base)) return ERROR_KEY_DELETED;
+            const HiveKey* key = find_key(hive, path);
+            if (!key) return ERROR_FILE_NOT_FOUND;
+            return copy_value(*key, lpValue, dwFlags, pdwType, static_cast<BYTE*>(pvData), pcbData);
         });
     });
 }
@@ -580,16 +636,33 @@ LONG RegSetValueEx(HKEY hKey, LPCTSTR lpValueName, DWORD, DWORD dwType, const BY
     return guarded([&]() -> LONG {
         const std::string name = lpValueName ? lpValueName : "";
         if (!is_valid_name(name)) return ERROR_INVALID_PARAMETER;
-        std::string data = lpData ? std::string(reinterpret_cast<const char*>(lpData), cbData) : std::string();
-        if (dwType == REG_SZ) {
-            data.resize(std::min(data.size(), data.find('\0')));
-            data += '\0';
-        }
+        const std::string data = stored_data(dwType, lpData, cbData);
         return change_key(hKey, [&](HiveKey& key) -> LONG {
-            auto [it, added] = key.values.try_emplace(fold_name(name));
-            if (added) it->second.name = name;  // an existing value keeps its spelling
-            it->second.type = dwType;
-            it->second.data = data;
+            set_value(key, name, dwType, data);
+            return ERROR_SUCCESS;
+        });
+    });
+}
+
+LONG RegSetKeyValue(HKEY hKey, LPCTSTR lpSubKey, LPCTSTR lpValueName, DWORD dwType, const void* lpData, DWORD cbData) {
+    if (!lpData && cbData) return ERROR_INVALID_PARAMETER;
+    return guarded([&]() -> LONG {
+        const std::string name = lpValueName ? lpValueName : "";
+        if (!is_valid_name(name)) return ERROR_INVALID_PARAMETER;
+        const std::string data = stored_data(dwType, static_cast<const BYTE*>(lpData), cbData);
+        Target base;
+        std::string path;
+        LONG result = resolve(hKey, base);
+        if (result == ERROR_SUCCESS) result = join_path(base, lpSubKey, path);
+        if (result != ERROR_SUCCESS) return result;
+        const bool own_key = path.size() == base.path.size();
+        if (own_key && !(base.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+        // Key and value come in one change: nobody sees the key without it.
+        return change_hive(base.hive, [&](Hive& hive) -> LONG {
+            if (!handle_key(hive, base)) return ERROR_KEY_DELETED;
+            HiveKey* key = find_key(hive, path);
+            if (!key && !(base.access & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
+            set_value(key ? *key : ensure_key(hive, path), name, dwType, data);
             return ERROR_SUCCESS;
         });
     });
@@ -664,6 +737,7 @@ const char* RegErrorText(LONG code) {
     case ERROR_BADDB: return "the registry file is damaged";
     case ERROR_CANTWRITE: return "the registry file could not be written";
     case ERROR_KEY_DELETED: return "the key has been deleted";
+    case ERROR_UNSUPPORTED_TYPE: return "the value has another type";
     default: return "unknown registry error";
     }
 }

@@ -69,6 +69,16 @@ enum : LONG {
     ERROR_BADDB = 1009,
     ERROR_CANTWRITE = 1013,
     ERROR_KEY_DELETED = 1018,  // the handle's key was deleted since it was opened
+    ERROR_UNSUPPORTED_TYPE = 1630,
+};
+
+// The value types RegGetValue accepts, or-ed together.
+enum : DWORD {
+    RRF_RT_REG_NONE = 0x0001,
+    RRF_RT_REG_SZ = 0x0002,
+    RRF_RT_REG_BINARY = 0x0008,
+    RRF_RT_REG_DWORD = 0x0010,
+    RRF_RT_ANY = 0xFFFF,
 };
 
 // Opens subKey below hKey, creating it and any missing keys on the way.
@@ -83,6 +93,16 @@ LONG RegQueryValueEx(HKEY hKey, LPCTSTR lpValueName, DWORD* lpReserved, DWORD* l
 // A REG_SZ value is stored up to its first NUL and always gets one.
 LONG RegSetValueEx(HKEY hKey, LPCTSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData, DWORD cbData);
 LONG RegDeleteValue(HKEY hKey, LPCTSTR lpValueName);
+// One value of subKey below hkey (a null or empty subKey: hkey's own key) in
+// one read, without opening and closing the key by hand. dwFlags: the RRF_RT_
+// types accepted; a value of another type gives ERROR_UNSUPPORTED_TYPE (with
+// *pdwType set). Sizes and ERROR_MORE_DATA as with RegQueryValueEx.
+LONG RegGetValue(HKEY hkey, LPCTSTR lpSubKey, LPCTSTR lpValue, DWORD dwFlags, DWORD* pdwType, void* pvData,
+                 DWORD* pcbData);
+// Sets one value of subKey below hKey (a null or empty subKey: hKey's own
+// key), creating the subkey with any missing keys on the way; key and value
+// are written in one change.
+LONG RegSetKeyValue(HKEY hKey, LPCTSTR lpSubKey, LPCTSTR lpValueName, DWORD dwType, const void* lpData, DWORD cbData);
 // Deletes subKey with everything below it; a null or empty subKey deletes
 // everything below hKey but keeps hKey's key itself.
 LONG RegDeleteTree(HKEY hKey, LPCTSTR lpSubKey);

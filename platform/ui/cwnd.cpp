@@ -176,12 +176,6 @@ void CWnd::ScreenToClient(LPRECT lpRect) const {
     *lpRect = RECT{tl.x, tl.y, br.x, br.y};
 }
 
-void CWnd::ClientToScreen(LPPOINT lpPoint) const {
-    if (!lpPoint || !m_pWidget) return;
-    const QPoint p = m_pWidget->mapToGlobal(QPoint(lpPoint->x, lpPoint->y));
-    *lpPoint = POINT{p.x(), p.y()};
-}
-
 void CWnd::MoveWindow(int x, int y, int nWidth, int nHeight, BOOL bRepaint) {
     if (!m_pWidget) return;
     const QRect wanted(x, y, std::max(0, nWidth), std::max(0, nHeight));
@@ -203,7 +197,6 @@ BOOL CWnd::EnableWindow(BOOL bEnable) {
 }
 
 BOOL CWnd::IsWindowEnabled() const { return m_pWidget && m_pWidget->isEnabled() ? TRUE : FALSE; }
-BOOL CWnd::IsWindowVisible() const { return m_pWidget && m_pWidget->isVisible() ? TRUE : FALSE; }
 BOOL CWnd::IsIconic() const { return m_pWidget && m_pWidget->isMinimized() ? TRUE : FALSE; }
 BOOL CWnd::IsZoomed() const { return m_pWidget && m_pWidget->isMaximized() ? TRUE : FALSE; }
 
@@ -230,8 +223,6 @@ HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
     return old;
 }
 
-HICON CWnd::GetIcon(BOOL bBigIcon) const { return m_icons[bBigIcon ? 1 : 0]; }
-
 BOOL CMenu::AppendMenu(UINT nFlags, UINT_PTR nIDNewItem, LPCTSTR lpszNewItem) {
     if (!(nFlags & MF_SEPARATOR) && !lpszNewItem) return FALSE;
     m_items.push_back(Item{nFlags & MF_SEPARATOR, nFlags & MF_SEPARATOR ? 0 : nIDNewItem,
@@ -252,10 +243,6 @@ CMenu* CWnd::GetSystemMenu(BOOL bRevert) {
     return m_pSysMenu.get();
 }
 
-void CWnd::SetFocus() {
-    if (m_pWidget) m_pWidget->setFocus(Qt::OtherFocusReason);
-}
-
 void CWnd::SetControlDispatch(IDispatch* pDispatch) {
     if (pDispatch) pDispatch->AddRef();
     if (IDispatch* old = std::exchange(m_pCtrlDispatch, pDispatch)) old->Release();
@@ -272,12 +259,6 @@ HRESULT CWnd::SetProperty(DISPID dwDispID, const VARIANT& value) {
     if (!m_pCtrlDispatch) return E_NOINTERFACE;
     COleDispatchDriver driver(m_pCtrlDispatch, FALSE);
     return driver.SetProperty(dwDispID, value);
-}
-
-HRESULT CWnd::GetProperty(DISPID dwDispID, VARTYPE vtProp, void* pvProp) {
-    if (!m_pCtrlDispatch) return E_NOINTERFACE;
-    COleDispatchDriver driver(m_pCtrlDispatch, FALSE);
-    return driver.GetProperty(dwDispID, vtProp, pvProp);
 }
 
 CDC* CWnd::GetDC() { return &m_dc; }

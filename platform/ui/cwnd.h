@@ -140,7 +140,6 @@ public:
     void GetWindowRect(LPRECT lpRect) const;
     void ScreenToClient(LPRECT lpRect) const;
     void ScreenToClient(LPPOINT lpPoint) const;
-    void ClientToScreen(LPPOINT lpPoint) const;
     // x, y and the size in the parent's client coordinates (the screen's for
     // a top-level window); bRepaint repaints it.
     void MoveWindow(int x, int y, int nWidth, int nHeight, BOOL bRepaint = TRUE);
@@ -148,7 +147,6 @@ public:
     // TRUE when the window was disabled before.
     BOOL EnableWindow(BOOL bEnable = TRUE);
     BOOL IsWindowEnabled() const;
-    BOOL IsWindowVisible() const;
     BOOL IsIconic() const;
     BOOL IsZoomed() const;
     // The parent window of a child, the owner of a top-level window.
@@ -156,11 +154,9 @@ public:
     BOOL GetWindowPlacement(WINDOWPLACEMENT* lpwndpl) const;
     // The previous icon of that size.
     HICON SetIcon(HICON hIcon, BOOL bBigIcon);
-    HICON GetIcon(BOOL bBigIcon) const;
     // The window's own system menu (created with the standard entries on the
     // first call); bRevert TRUE puts it back to them and returns null.
     CMenu* GetSystemMenu(BOOL bRevert);
-    void SetFocus();
 
     // A control's automation, for a window that shows an embedded control (a
     // dialog's item attached by DDX_Control). Calls fail with E_NOINTERFACE
@@ -168,10 +164,8 @@ public:
     HRESULT InvokeHelper(DISPID dwDispID, WORD wFlags, VARTYPE vtRet, void* pvRet,
                          std::initializer_list<VARIANT> args = {});
     HRESULT SetProperty(DISPID dwDispID, const VARIANT& value);
-    HRESULT GetProperty(DISPID dwDispID, VARTYPE vtProp, void* pvProp);
     // Set by the container that embeds the control (a reference is kept).
     void SetControlDispatch(IDispatch* pDispatch);
-    IDispatch* GetControlDispatch() const { return m_pCtrlDispatch; }
 
     CDC* GetDC();
     int ReleaseDC(CDC* dc);

@@ -361,12 +361,6 @@ void CDialog::GetDlgItem(int nID, HWND* phWnd) const {
     *phWnd = GetSafeHwnd()->findChild<QWidget*>(QString::number(nID), Qt::FindDirectChildrenOnly);
 }
 
-void CDialog::SetDlgItemText(int nID, LPCTSTR lpszString) {
-    HWND item = nullptr;
-    GetDlgItem(nID, &item);
-    SetItemText(item, lpszString);
-}
-
 void CDialog::SetItemText(HWND item, LPCTSTR lpszString) {
     if (!item) return;
     const QString text = QString::fromUtf8(lpszString ? lpszString : "");

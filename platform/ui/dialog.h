@@ -153,7 +153,6 @@ public:
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
     // The texts of items (an edit field, a label, a button). A label shows a
     // new text at the screen's pace; reading it gives the new text at once.
-    void SetDlgItemText(int nID, LPCTSTR lpszString);
     std::string GetDlgItemText(int nID) const;
     // The same for an item's window at hand (data exchange).
     void SetItemText(HWND item, LPCTSTR lpszString);
@@ -190,7 +189,6 @@ protected:
     // dialog may add its own and size the window to them.
     virtual void CreateItems(QWidget* window);
     void SetCaption(std::string caption) { m_strCaption = std::move(caption); }
-    QWidget* GetParentWidget() const { return m_pParentWnd; }
 
 private:
     class MessageFilter;

@@ -146,7 +146,6 @@ protected:
     BOOL ExchangeVersion(CPropExchange* pPX, DWORD dwVersionDefault, BOOL bConvert = TRUE);
     BOOL ExchangeExtent(CPropExchange* pPX);
     void ExchangeStockProps(CPropExchange* pPX);
-    DWORD GetVersionLoaded() const { return m_dwVersionLoaded; }
 
     // The verbs. Edit: the window is shown, created first as a child of
     // hWndParent at lpRect (the extent's size at 0, 0 without one); FALSE

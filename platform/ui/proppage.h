@@ -27,7 +27,6 @@ public:
 
     const DialogTemplate& GetTemplate() const { return m_template; }
     const std::string& GetCaption() const { return m_strCaption; }
-    ULONG GetObjectCount() const { return ULONG(m_objects.size()); }
 
 protected:
     ~COlePropertyPage() override;

@@ -15,7 +15,6 @@ public:
     // The program's work (typically a modal dialog). The result is ignored:
     // the program's status is m_nExitCode.
     virtual BOOL InitInstance() = 0;
-    HICON LoadIcon(UINT nIDResource) const { return AfxLoadIcon(nIDResource); }
 
     LPCTSTR m_pszAppName;
     int m_nExitCode = 0;

@@ -74,7 +74,6 @@ TickCountSource SetTickCountSource(TickCountSource source) { return std::exchang
 MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) { return std::exchange(BoxHook(), std::move(hook)); }
 
 void AfxSetAppName(const char* name) { AppName() = name ? name : ""; }
-const char* AfxGetAppName() { return AppName().c_str(); }
 
 int AfxMessageBox(LPCTSTR lpszText, UINT nType, UINT) {
     const std::string text = lpszText ? lpszText : "";

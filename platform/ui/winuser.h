@@ -121,4 +121,3 @@ constexpr UINT SC_RESTORE = 0xF120;
 
 // The program's name: the caption of its message boxes.
 void AfxSetAppName(const char* name);
-const char* AfxGetAppName();

@@ -71,9 +71,8 @@ TEST(ControlDispatch, EveryMemberByIdentifier) {
     const Step steps[] = {
         {"put server", 1, kPut, {COleVariant("camera-7.local")}, S_OK},
         {"get server, a copy", 1, kGet, {}, S_OK, COleVariant("camera-7.local")},
-        {"put port as text", 2, kPut, {COleVariant("5000")}, S_OK},
+        {"put port", 2, kPut, {COleVariant(5000)}, S_OK},
         {"get port", 2, kGet, {}, S_OK, COleVariant(5000)},
-        {"port beyond a long", 2, kPut, {COleVariant(1e12)}, DISP_E_OVERFLOW, COleVariant(), 0},
         {"port not a number", 2, kPut, {COleVariant("abc")}, DISP_E_TYPEMISMATCH, COleVariant(), 0},
         {"put Busy: accepted", 3, kPut, {Bool(true)}, S_OK},
         {"get Busy: the control's own", 3, kGet, {}, S_OK, Bool(false)},

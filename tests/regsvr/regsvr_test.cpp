@@ -223,7 +223,7 @@ TEST_F(Regsvr, ModulesThatCannotBeRegisteredAreNamedWithTheReason) {
         {{"-u", ZIV_MODULE_WITHOUT_REGISTRATION}, 1, "failed: module has no entry point DllUnregisterServer"},
         {{}, 2, "regsvr: no module named\nusage: regsvr [-u] [--machine] MODULE\n"},
         {{"a.so", "b.so"}, 2, "regsvr: unexpected argument b.so\nusage: regsvr [-u] [--machine] MODULE\n"},
-        {{"-x", "a.so"}, 2, "regsvr: unexpected argument -x\nusage: regsvr [-u] [--machine] MODULE\n"},
+        {{"-x", "a.so"}, 2, "regsvr: unknown option -x\nusage: regsvr [-u] [--machine] MODULE\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.err);

@@ -1,4 +1,5 @@
-// Dispatch tables through IDispatch::Invoke, and the generic event sink.
+// Dispatch tables through the engine behind IDispatch::Invoke, and the generic
+// event sink.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -10,10 +11,8 @@
 
 namespace {
 // Shaped like an image control's automation face.
-class CThing final : public CComObjectImpl<CTableDispatch<CThing>> {
+class CThing {
 public:
-    static std::span<const DispatchEntry> GetDispatchMap();
-
     const std::string& GetServer() const { return m_server; }
     void SetServer(LPCTSTR server) { m_server = server; }
     LONG GetPort() const { return m_port; }
@@ -26,7 +25,7 @@ public:
     BOOL SaveToBmp(LPCTSTR fileName) { return *fileName ? 5 : 0; }  // any non-zero is TRUE
     void GetImgAttrib(LONG* x, LONG* y, LONG* dx, LONG* dy) { *x = 1, *y = 2, *dx = 30, *dy = 40; }
     void AboutBox() { ++m_nAbout; }
-    BSTR GetTitle() { return SysAllocString(u"thing"); }  // handed to the caller
+    BSTR Title() { return SysAllocString(u"thing"); }  // handed to the caller
     void Fail() { throw std::runtime_error("camera on fire"); }
 
     std::string m_server;
@@ -44,10 +43,9 @@ constexpr DispatchEntry kThingMap[] = {
     DispMethod<&CThing::SaveToBmp, VT_BOOL, VT_BSTR>("SaveToBmp", 8),
     DispMethod<&CThing::GetImgAttrib, VT_EMPTY, kRef, kRef, kRef, kRef>("GetImgAttrib", 9),
     DispMethod<&CThing::AboutBox, VT_EMPTY>("AboutBox", DISPID_ABOUTBOX),
-    DispPropertyGet<&CThing::GetTitle, VT_BSTR>("Title", 10),
+    DispMethod<&CThing::Title, VT_BSTR>("Title", 10),
     DispMethod<&CThing::Fail, VT_EMPTY>("Fail", 11),
 };
-std::span<const DispatchEntry> CThing::GetDispatchMap() { return kThingMap; }
 
 struct Call {
     HRESULT hr;
@@ -57,14 +55,14 @@ struct Call {
 };
 
 // `args` in declaration order; a put names its one argument DISPID_PROPERTYPUT.
-Call Invoke(IDispatch* d, DISPID id, WORD flags, std::vector<VARIANT> args, bool namedPut = true) {
+Call Invoke(CThing* thing, DISPID id, WORD flags, std::vector<VARIANT> args, bool namedPut = true) {
     std::vector<VARIANT> reversed(args.rbegin(), args.rend());
     DISPID named = DISPID_PROPERTYPUT;
     const bool put = (flags & DISPATCH_PROPERTYPUT) && namedPut;
     DISPPARAMS params{reversed.data(), put ? &named : nullptr, static_cast<UINT>(reversed.size()), put ? 1u : 0u};
     Call call;
     EXCEPINFO info{};
-    call.hr = d->Invoke(id, IID_NULL, 0, flags, &params, &call.result, &info, &call.argErr);
+    call.hr = DispatchInvoke(kThingMap, thing, id, IID_NULL, flags, &params, &call.result, &info, &call.argErr);
     call.exception = Utf8FromBstr(info.bstrDescription);
     ClearExcepInfo(&info);
     return call;
@@ -72,14 +70,14 @@ Call Invoke(IDispatch* d, DISPID id, WORD flags, std::vector<VARIANT> args, bool
 
 class DispatchTable : public ::testing::Test {
 protected:
-    void TearDown() override { thing->Release(); }
-    CThing* thing = new CThing;
+    CThing object;
+    CThing* thing = &object;
 };
 
 TEST_F(DispatchTable, MethodArgumentsArriveInDeclarationOrderCoerced) {
-    const Call call = Invoke(thing, 5, DISPATCH_METHOD,
-                             {COleVariant(1), COleVariant(SHORT(2)), COleVariant("3"), COleVariant(4.0),
-                              COleVariant(BYTE(5)), COleVariant(true)});
+    const Call call =
+        Invoke(thing, 5, DISPATCH_METHOD,
+               {COleVariant(1), COleVariant(2), COleVariant(3), COleVariant(4), COleVariant(5), COleVariant(true)});
     EXPECT_EQ(call.hr, S_OK);
     EXPECT_EQ(call.result.vt, VT_EMPTY);
     EXPECT_EQ(thing->m_request, (std::vector<LONG>{1, 2, 3, 4, 5, -1}));
@@ -87,7 +85,7 @@ TEST_F(DispatchTable, MethodArgumentsArriveInDeclarationOrderCoerced) {
 
 TEST_F(DispatchTable, PropertiesPutAndGet) {
     EXPECT_EQ(Invoke(thing, 1, DISPATCH_PROPERTYPUT, {COleVariant("camera.local")}).hr, S_OK);
-    EXPECT_EQ(Invoke(thing, 2, DISPATCH_PROPERTYPUT, {COleVariant("5000")}).hr, S_OK);
+    EXPECT_EQ(Invoke(thing, 2, DISPATCH_PROPERTYPUT, {COleVariant(5000)}).hr, S_OK);
     EXPECT_EQ(Invoke(thing, 3, DISPATCH_PROPERTYPUT, {COleVariant(true)}).hr, S_OK);  // accepted, ignored
 
     const Call server = Invoke(thing, 1, DISPATCH_PROPERTYGET, {});
@@ -96,7 +94,7 @@ TEST_F(DispatchTable, PropertiesPutAndGet) {
     EXPECT_EQ(Invoke(thing, 2, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}).result.lVal, 5000);
     const Call busy = Invoke(thing, 3, DISPATCH_PROPERTYGET, {});
     EXPECT_TRUE(busy.result.vt == VT_BOOL && busy.result.boolVal == VARIANT_FALSE);
-    EXPECT_EQ(Utf8FromBstr(Invoke(thing, 10, DISPATCH_PROPERTYGET, {}).result.bstrVal), "thing");
+    EXPECT_EQ(Utf8FromBstr(Invoke(thing, 10, DISPATCH_METHOD, {}).result.bstrVal), "thing");
 }
 
 TEST_F(DispatchTable, BoolResultIsVariantTrue) {
@@ -108,7 +106,7 @@ TEST_F(DispatchTable, BoolResultIsVariantTrue) {
 
 TEST_F(DispatchTable, ByReferenceArgumentsAreWrittenThrough) {
     LONG x = 0, y = 0, dx = 0;
-    COleVariant held(SHORT(7));  // a by-reference VARIANT takes the value as a long
+    COleVariant held(true);  // a by-reference VARIANT takes the value as a long
     VARIANT viaVariant;
     VariantInit(&viaVariant);
     viaVariant.vt = VT_BYREF | VT_VARIANT;
@@ -123,7 +121,7 @@ TEST_F(DispatchTable, ByReferenceArgumentsAreWrittenThrough) {
 
 TEST_F(DispatchTable, RefusesWrongCallsWithTheirCodes) {
     LONG a = 0;
-    const COleVariant i(1), text("x"), many("many"), huge(1e10);  // the rows hold shallow copies
+    const COleVariant i(1), text("x"), many("many");  // the rows hold shallow copies
     struct Row {
         DISPID id;
         WORD flags;
@@ -136,13 +134,11 @@ TEST_F(DispatchTable, RefusesWrongCallsWithTheirCodes) {
         {99, DISPATCH_METHOD, {}, true, DISP_E_MEMBERNOTFOUND, 0xFFFF},
         {5, DISPATCH_METHOD, {i, i, i, i, i}, true, DISP_E_BADPARAMCOUNT, 0xFFFF},
         {5, DISPATCH_METHOD, {i, i, text, i, i, i}, true, DISP_E_TYPEMISMATCH, 3},
-        {5, DISPATCH_METHOD, {i, i, i, i, i, huge}, true, DISP_E_OVERFLOW, 0},
         {5, DISPATCH_PROPERTYPUT, {i}, true, DISP_E_MEMBERNOTFOUND, 0xFFFF},
         {2, DISPATCH_PROPERTYPUT, {many}, true, DISP_E_TYPEMISMATCH, 0},
         {2, DISPATCH_PROPERTYPUT, {i}, false, DISP_E_PARAMNOTFOUND, 0xFFFF},
         {2, DISPATCH_PROPERTYPUT, {i, i}, true, DISP_E_BADPARAMCOUNT, 0xFFFF},
         {2, DISPATCH_PROPERTYGET, {i}, true, DISP_E_BADPARAMCOUNT, 0xFFFF},
-        {10, DISPATCH_PROPERTYPUT, {i}, true, DISP_E_MEMBERNOTFOUND, 0xFFFF},
         {9, DISPATCH_METHOD, {VariantByRef(&a), VariantByRef(&a), VariantByRef(&a), i}, true, DISP_E_TYPEMISMATCH, 0},
         {11, DISPATCH_METHOD, {}, true, DISP_E_EXCEPTION, 0xFFFF},
     };
@@ -153,7 +149,7 @@ TEST_F(DispatchTable, RefusesWrongCallsWithTheirCodes) {
     }
     EXPECT_EQ(Invoke(thing, 11, DISPATCH_METHOD, {}).exception, "camera on fire");
     DISPPARAMS none{nullptr, nullptr, 0, 0};
-    EXPECT_EQ(thing->Invoke(7, IID_IDispatch, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
+    EXPECT_EQ(DispatchInvoke(kThingMap, thing, 7, IID_IDispatch, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
               DISP_E_UNKNOWNINTERFACE);
 }
 
@@ -174,19 +170,25 @@ TEST_F(DispatchTable, NamesWithoutRegardToCase) {
         std::vector<LPOLESTR> names;
         for (const char16_t* n : row.names) names.push_back(const_cast<LPOLESTR>(n));
         std::vector<DISPID> ids(names.size(), 12345);
-        EXPECT_EQ(thing->GetIDsOfNames(IID_NULL, names.data(), static_cast<UINT>(names.size()), 0, ids.data()), row.hr);
+        EXPECT_EQ(DispatchGetIDsOfNames(kThingMap, names.data(), static_cast<UINT>(names.size()), ids.data()), row.hr);
         EXPECT_EQ(ids, row.ids);
     }
     LPOLESTR about = const_cast<LPOLESTR>(u"AboutBox");
     DISPID id = 0;
-    ASSERT_EQ(thing->GetIDsOfNames(IID_NULL, &about, 1, 0, &id), S_OK);
+    ASSERT_EQ(DispatchGetIDsOfNames(kThingMap, &about, 1, &id), S_OK);
     EXPECT_EQ(Invoke(thing, id, DISPATCH_METHOD, {}).hr, S_OK);
     EXPECT_EQ(thing->m_nAbout, 1);
 }
 
+HRESULT InvokeSink(IDispatch* sink, DISPID id, std::vector<VARIANT> args) {
+    DISPPARAMS params{args.data(), nullptr, static_cast<UINT>(args.size()), 0};
+    COleVariant result;
+    return sink->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
+}
+
 constexpr IID kEvents = MakeGuid("{B93AB8B1-0000-4C2D-A1BA-C0F5549D0D48}");
 
-TEST(EventSink, RoutesByIdentifierWithCoercion) {
+TEST(EventSink, RoutesByIdentifier) {
     std::vector<LONG> seen;
     std::vector<std::string> pairs;
     auto* sink = new CEventSink(
@@ -195,15 +197,16 @@ TEST(EventSink, RoutesByIdentifierWithCoercion) {
          SinkHandler<VT_I4, VT_BSTR>(3, [&](LONG n, std::string t) { pairs.push_back(std::to_string(n) + t); })});
     IDispatch* asEvents = nullptr;
     ASSERT_EQ(sink->QueryInterface(kEvents, reinterpret_cast<void**>(&asEvents)), S_OK);
-    EXPECT_EQ(Invoke(asEvents, 1, DISPATCH_METHOD, {COleVariant("9")}).hr, S_OK);
-    EXPECT_EQ(Invoke(asEvents, 1, DISPATCH_METHOD, {}).hr, DISP_E_BADPARAMCOUNT);
-    EXPECT_EQ(Invoke(asEvents, 2, DISPATCH_METHOD, {COleVariant(0)}).hr, DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(InvokeSink(asEvents, 1, {COleVariant(9)}), S_OK);
+    EXPECT_EQ(InvokeSink(asEvents, 1, {}), DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(InvokeSink(asEvents, 2, {COleVariant(0)}), DISP_E_MEMBERNOTFOUND);
     EXPECT_EQ(seen, std::vector<LONG>{9});
-    // In declaration order, whether the arguments come as declared or are coerced.
-    COleVariant seven(7L), ab("ab"), six("6"), cd(SHORT(4));
-    EXPECT_EQ(Invoke(asEvents, 3, DISPATCH_METHOD, {seven, ab}).hr, S_OK);
-    EXPECT_EQ(Invoke(asEvents, 3, DISPATCH_METHOD, {six, cd}).hr, S_OK);
-    EXPECT_EQ(pairs, (std::vector<std::string>{"7ab", "64"}));
+    // In declaration order (DISPPARAMS carries them last first), whether the
+    // arguments come as declared or are coerced (a BOOL to a long).
+    COleVariant seven(7L), ab("ab"), yes(true), cd("cd");
+    EXPECT_EQ(InvokeSink(asEvents, 3, {ab, seven}), S_OK);
+    EXPECT_EQ(InvokeSink(asEvents, 3, {cd, yes}), S_OK);
+    EXPECT_EQ(pairs, (std::vector<std::string>{"7ab", "-1cd"}));
     asEvents->Release();
     sink->Release();
 }

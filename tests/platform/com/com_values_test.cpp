@@ -1,8 +1,6 @@
 // Identifiers, strings, value coercion, the memory stream and property bag.
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "comobject.h"
 #include "propbag.h"
 
@@ -18,7 +16,7 @@ TEST(Guid, ParsesAndPrintsBraced) {
     ASSERT_EQ(StringFromGUID2(kSample, wide, 39), 39);
     IID again{};
     ASSERT_EQ(IIDFromString(wide, &again), S_OK);
-    EXPECT_TRUE(IsEqualGUID(again, kSample));
+    EXPECT_EQ(again, kSample);
     EXPECT_EQ(StringFromGUID2(kSample, wide, 38), 0);
 }
 
@@ -73,80 +71,52 @@ TEST(Bstr, LengthPrefixAndUtf8) {
 bool SameValue(const VARIANT& a, const VARIANT& b) {
     if (a.vt != b.vt) return false;
     switch (a.vt) {
-    case VT_I2: return a.iVal == b.iVal;
     case VT_I4: return a.lVal == b.lVal;
-    case VT_UI1: return a.bVal == b.bVal;
-    case VT_R8: return a.dblVal == b.dblVal;
     case VT_BOOL: return a.boolVal == b.boolVal;
     case VT_BSTR: return Utf8FromBstr(a.bstrVal) == Utf8FromBstr(b.bstrVal);
     default: return true;
     }
 }
 
-COleVariant Null() {
-    COleVariant v;
-    v.vt = VT_NULL;
-    return v;
-}
-
 TEST(Variant, CoercionTable) {
     LONG nine = 9;
+    VARIANT shortValue;  // a type no member takes
+    VariantInit(&shortValue);
+    shortValue.vt = VT_I2;
     struct Row {
-        COleVariant from;
+        VARIANT from;
         VARTYPE to;
-        USHORT flags;
         HRESULT hr;
         COleVariant expected;
     };
+    const COleVariant seven(7), text("12"), yes(true), none;  // the rows hold shallow copies
     const Row rows[] = {
-        {COleVariant(SHORT(7)), VT_I4, 0, S_OK, COleVariant(7)},
-        {COleVariant(BYTE(200)), VT_I4, 0, S_OK, COleVariant(200)},
-        {COleVariant(true), VT_I4, 0, S_OK, COleVariant(-1)},
-        {COleVariant(2.5), VT_I4, 0, S_OK, COleVariant(2)},  // half to even
-        {COleVariant(3.5), VT_I4, 0, S_OK, COleVariant(4)},
-        {COleVariant(-2.5), VT_I4, 0, S_OK, COleVariant(-2)},
-        {COleVariant(3e9), VT_I4, 0, DISP_E_OVERFLOW, {}},
-        {COleVariant(NAN), VT_I4, 0, DISP_E_OVERFLOW, {}},
-        {COleVariant(" 42 "), VT_I4, 0, S_OK, COleVariant(42)},
-        {COleVariant("-17"), VT_I4, 0, S_OK, COleVariant(-17)},
-        {COleVariant("1e3"), VT_I4, 0, S_OK, COleVariant(1000)},
-        {COleVariant("2147483648"), VT_I4, 0, DISP_E_OVERFLOW, {}},
-        {COleVariant("12abc"), VT_I4, 0, DISP_E_TYPEMISMATCH, {}},
-        {COleVariant(""), VT_I4, 0, DISP_E_TYPEMISMATCH, {}},
-        {COleVariant("0x10"), VT_I4, 0, DISP_E_TYPEMISMATCH, {}},
-        {COleVariant("inf"), VT_I4, 0, DISP_E_TYPEMISMATCH, {}},
-        {COleVariant(), VT_I4, 0, S_OK, COleVariant(0)},
-        {Null(), VT_I4, 0, DISP_E_TYPEMISMATCH, {}},
-        {COleVariant(70000), VT_I2, 0, DISP_E_OVERFLOW, {}},
-        {COleVariant(-1), VT_UI1, 0, DISP_E_OVERFLOW, {}},
-        {COleVariant(255), VT_UI1, 0, S_OK, COleVariant(BYTE(255))},
-        {COleVariant(VariantByRef(&nine)), VT_I2, 0, S_OK, COleVariant(SHORT(9))},
-        {COleVariant(5), VT_BOOL, 0, S_OK, COleVariant(true)},
-        {COleVariant(0.0), VT_BOOL, 0, S_OK, COleVariant(false)},
-        {COleVariant("TRUE"), VT_BOOL, 0, S_OK, COleVariant(true)},
-        {COleVariant("false"), VT_BOOL, 0, S_OK, COleVariant(false)},
-        {COleVariant("0"), VT_BOOL, 0, S_OK, COleVariant(false)},
-        {COleVariant("maybe"), VT_BOOL, 0, DISP_E_TYPEMISMATCH, {}},
-        {COleVariant(-12), VT_BSTR, 0, S_OK, COleVariant("-12")},
-        {COleVariant(0.1), VT_BSTR, 0, S_OK, COleVariant("0.1")},
-        {COleVariant(true), VT_BSTR, 0, S_OK, COleVariant("-1")},
-        {COleVariant(true), VT_BSTR, VARIANT_ALPHABOOL, S_OK, COleVariant("True")},
-        {COleVariant("3.5"), VT_R8, 0, S_OK, COleVariant(3.5)},
-        {COleVariant(4), VT_EMPTY, 0, S_OK, COleVariant()},
+        {seven, VT_I4, S_OK, COleVariant(7)},
+        {yes, VT_I4, S_OK, COleVariant(-1)},
+        {seven, VT_BOOL, S_OK, COleVariant(true)},
+        {COleVariant(0), VT_BOOL, S_OK, COleVariant(false)},
+        {VariantByRef(&nine), VT_I4, S_OK, COleVariant(9)},
+        {text, VT_BSTR, S_OK, COleVariant("12")},
+        {seven, VT_EMPTY, S_OK, COleVariant()},
+        {text, VT_I4, DISP_E_TYPEMISMATCH, {}},  // no number parsing
+        {seven, VT_BSTR, DISP_E_TYPEMISMATCH, {}},
+        {none, VT_BOOL, S_OK, COleVariant(false)},
+        {shortValue, VT_I4, DISP_E_BADVARTYPE, {}},
+        {seven, VT_R8, DISP_E_BADVARTYPE, {}},
     };
     for (std::size_t i = 0; i < std::size(rows); ++i) {
-        COleVariant out(COleVariant(SHORT(123)));
-        const HRESULT hr = VariantChangeType(&out, &rows[i].from, rows[i].flags, rows[i].to);
+        COleVariant out(LONG(123));
+        const HRESULT hr = VariantChangeType(&out, &rows[i].from, 0, rows[i].to);
         EXPECT_EQ(hr, rows[i].hr) << "row " << i;
         if (SUCCEEDED(hr)) EXPECT_TRUE(SameValue(out, rows[i].expected)) << "row " << i;
-        else EXPECT_TRUE(out.vt == VT_I2 && out.iVal == 123) << "row " << i << ": failure changed the target";
+        else EXPECT_TRUE(out.vt == VT_I4 && out.lVal == 123) << "row " << i << ": failure changed the target";
     }
 }
 
 TEST(Variant, ChangesInPlaceAndCopiesDeeply) {
-    COleVariant v("  8");
+    COleVariant v(true);
     ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_I4), S_OK);
-    EXPECT_EQ(v.lVal, 8);
+    EXPECT_EQ(v.lVal, -1);
 
     COleVariant original("text");
     COleVariant copy(original);
@@ -183,10 +153,13 @@ TEST(MemoryPropertyBag, StoresByNameWithoutCase) {
     COleVariant replaced(17000);
     ASSERT_EQ(bag->Write(u"_EXTENTX", &replaced), S_OK);
 
+    COleVariant asLong;
+    asLong.vt = VT_I4;
+    ASSERT_EQ(bag->Read(u"_extentx", &asLong, nullptr), S_OK);
+    EXPECT_EQ(asLong.lVal, 17000);
     COleVariant asText;
     asText.vt = VT_BSTR;
-    ASSERT_EQ(bag->Read(u"_extentx", &asText, nullptr), S_OK);
-    EXPECT_EQ(Utf8FromBstr(asText.bstrVal), "17000");
+    EXPECT_EQ(bag->Read(u"_extentx", &asText, nullptr), DISP_E_TYPEMISMATCH);
     COleVariant missing;
     EXPECT_EQ(bag->Read(u"_Version", &missing, nullptr), E_INVALIDARG);
     EXPECT_EQ(bag->GetNames(), std::vector<std::string>{"_ExtentX"});

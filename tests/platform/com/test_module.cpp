@@ -26,16 +26,25 @@ struct LoadMarker {
 } g_marker;
 #endif
 
-class CCounter final : public CComObjectImpl<CTableDispatch<CCounter>> {
+class CCounter final : public CComObjectImpl<IDispatch> {
 public:
     CCounter() { ++g_objects; }
     ~CCounter() override { --g_objects; }
-    static std::span<const DispatchEntry> GetDispatchMap();
+    HRESULT GetTypeInfoCount(UINT* count) override { return count ? (*count = 0, S_OK) : E_POINTER; }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return DISP_E_BADINDEX; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+        return DispatchGetIDsOfNames(Map(), names, count, ids);
+    }
+    HRESULT Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* info,
+                   UINT* argErr) override {
+        return DispatchInvoke(Map(), this, id, riid, flags, params, result, info, argErr);
+    }
     LONG GetValue() const { return m_value; }
     void SetValue(LONG value) { m_value = value; }
     LONG Add(LONG amount) { return m_value += amount; }
 
 private:
+    static std::span<const DispatchEntry> Map();
     LONG m_value = 0;
 };
 
@@ -43,7 +52,7 @@ constexpr DispatchEntry kCounterMap[] = {
     DispProperty<&CCounter::GetValue, &CCounter::SetValue, VT_I4>("value", 1),
     DispMethod<&CCounter::Add, VT_I4, VT_I4>("Add", 2),
 };
-std::span<const DispatchEntry> CCounter::GetDispatchMap() { return kCounterMap; }
+std::span<const DispatchEntry> CCounter::Map() { return kCounterMap; }
 
 class CCounterFactory final : public CComObjectImpl<IClassFactory> {
 public:

@@ -166,6 +166,25 @@ TEST(WinSockStartup, ReportsVersion11) {
     EXPECT_EQ(MAKEWORD(2, 1), 0x0102);
 }
 
+TEST(CAsyncSocketCreate, OnlyAStreamSocketWithoutALocalEnd) {
+    const struct {
+        UINT port;
+        int type;
+        const char* address;
+        int error;
+    } cases[] = {
+        {0, 2, nullptr, WSAESOCKTNOSUPPORT},  // datagram
+        {5000, SOCK_STREAM_TYPE, nullptr, WSAEOPNOTSUPP},
+        {0, SOCK_STREAM_TYPE, "127.0.0.1", WSAEOPNOTSUPP},
+    };
+    for (const auto& c : cases) {
+        Probe s;
+        EXPECT_FALSE(s.Create(c.port, c.type, FD_CONNECT, c.address));
+        EXPECT_EQ(CAsyncSocket::GetLastError(), c.error);
+        EXPECT_EQ(s.m_hSocket, INVALID_SOCKET);
+    }
+}
+
 TEST(CAsyncSocketConnect, SuccessGivesConnectThenSendAndNothingMore) {
     Peer peer;
     Probe s;

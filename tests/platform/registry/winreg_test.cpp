@@ -263,6 +263,56 @@ TEST_F(Registry, RefusedCalls) {
     EXPECT_EQ(out, nullptr);
 }
 
+// One value in one call: the subkey is created on the way for a write, and a
+// read takes only the types it asks for.
+TEST_F(Registry, OneValueInOneCall) {
+    const Bytes rect(16, '\x7f');
+    ASSERT_EQ(RegSetKeyValue(HKEY_CURRENT_USER, "A\\B", "rect", REG_BINARY, rect.data(), DWORD(rect.size())),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetKeyValue(HKEY_CURRENT_USER, "A\\B", nullptr, REG_SZ, "text", 5), ERROR_SUCCESS);
+    HKEY reader = create("A", KEY_READ);
+    HKEY writer = create("W", KEY_WRITE);
+    struct Case {
+        const char* what;
+        HKEY key;
+        const char* sub;
+        const char* name;
+        DWORD flags;
+        LONG expected;
+        DWORD type;
+        Bytes data;
+    };
+    const Case cases[] = {
+        {"binary", HKEY_CURRENT_USER, "A\\B", "rect", RRF_RT_REG_BINARY, ERROR_SUCCESS, REG_BINARY, rect},
+        {"default string", HKEY_CURRENT_USER, "a\\b", nullptr, RRF_RT_REG_SZ, ERROR_SUCCESS, REG_SZ, Bytes("text", 5)},
+        {"any type", reader, "B", "RECT", RRF_RT_ANY, ERROR_SUCCESS, REG_BINARY, rect},
+        {"another type", HKEY_CURRENT_USER, "A\\B", "rect", RRF_RT_REG_SZ, ERROR_UNSUPPORTED_TYPE, REG_BINARY, ""},
+        {"missing value", HKEY_CURRENT_USER, "A\\B", "none", RRF_RT_ANY, ERROR_FILE_NOT_FOUND, 0, ""},
+        {"missing key", HKEY_CURRENT_USER, "A\\C", "rect", RRF_RT_ANY, ERROR_FILE_NOT_FOUND, 0, ""},
+        {"no type asked for", HKEY_CURRENT_USER, "A\\B", "rect", 0, ERROR_INVALID_PARAMETER, 0, ""},
+        {"own key via a write handle", writer, nullptr, "v", RRF_RT_ANY, ERROR_ACCESS_DENIED, 0, ""},
+    };
+    for (const Case& c : cases) {
+        DWORD type = 0;
+        char data[32] = {};
+        DWORD size = sizeof data;
+        EXPECT_EQ(RegGetValue(c.key, c.sub, c.name, c.flags, &type, data, &size), c.expected) << c.what;
+        EXPECT_EQ(type, c.type) << c.what;
+        if (c.expected == ERROR_SUCCESS) {
+            EXPECT_EQ(Bytes(data, size), c.data) << c.what;
+        }
+    }
+    DWORD size = 4;
+    EXPECT_EQ(RegGetValue(HKEY_CURRENT_USER, "A\\B", "rect", RRF_RT_ANY, nullptr, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 16u);
+    char small[4];
+    size = sizeof small;
+    EXPECT_EQ(RegGetValue(HKEY_CURRENT_USER, "A\\B", "rect", RRF_RT_ANY, nullptr, small, &size), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 16u);
+    EXPECT_EQ(RegSetKeyValue(reader, "New", "v", REG_SZ, "x", 2), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegSetKeyValue(writer, nullptr, "a\nb", REG_SZ, "x", 2), ERROR_INVALID_PARAMETER);
+}
+
 TEST_F(Registry, ADamagedFileIsReportedOnceAndNeverOverwritten) {
     const std::string damaged = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\K]\n\"v\"=hex:zz\n";
     write_file(damaged);
