@@ -1,6 +1,7 @@
 // Automation calls as any container might make them: any member, any call
-// kind, any number of arguments of any of the types a container passes, puts
-// with or without their named argument. Every call answers with a result code
+// kind, any number of arguments of the types containers pass and of types the
+// control refuses (short, byte, double, a null object), puts with or without
+// their named argument. Every call answers with a result code
 // (never a crash, leak or undefined behaviour), and a successful property get
 // returns the property's type. SaveToBmp (writes files) and AboutBox (modal)
 // are left out.
