@@ -30,7 +30,7 @@ packages=(
   # man pages (scdoc to roff, checked with groff and man), the Debian packages
   # and their checks (package-check.sh): debhelper, lintian, the desktop entry
   # and AppStream validators
-  scdoc groff-base man-db debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream
+  scdoc groff-base man-db debhelper dh-python dpkg-dev fakeroot lintian desktop-file-utils appstream
 )
 if [[ ${1:-} == screenshot ]]; then
   packages+=(xvfb xdotool imagemagick)
