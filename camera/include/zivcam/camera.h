@@ -224,7 +224,7 @@ private:
     Phase phase_ = Phase::Idle;
     Geometry frame_;
     std::uint64_t images_ = 0;
-    std::vector<std::uint8_t> scratch_;  // strided reads
+    std::vector<std::uint8_t> scratch_;  // pixels on their way into the caller's rows
     std::exception_ptr deferred_;        // a failed re-request, reported by the next frame
 };
 
