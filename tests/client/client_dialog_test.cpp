@@ -468,6 +468,17 @@ TEST_F(ClientDialog, SaveImageAndLiveMode) {
     EXPECT_TRUE(d.m_btnSaveImage.IsWindowEnabled());
 }
 
+// zivClient started as from a shell without arguments: its exit code.
+int StartWithoutArguments() {
+    CZivClientApp app;
+    char name[] = "zivClient";
+    char* argv[] = {name, nullptr};
+    app.m_argc = 1;
+    app.m_argv = argv;
+    app.InitInstance();
+    return app.m_nExitCode;
+}
+
 TEST_F(ClientDialog, AControlThatCannotBeCreatedIsExplained) {
     control_class.reset();  // nothing registered, in this process or the registry
     TestDlg bare;
@@ -475,13 +486,7 @@ TEST_F(ClientDialog, AControlThatCannotBeCreatedIsExplained) {
     EXPECT_EQ(bare.GetControlCreateError(), REGDB_E_CLASSNOTREG);
     EXPECT_EQ(bare.GetSafeHwnd(), nullptr);
 
-    CZivClientApp app;
-    char name[] = "zivClient";
-    char* argv[] = {name, nullptr};
-    app.m_argc = 1;
-    app.m_argv = argv;
-    app.InitInstance();
-    EXPECT_EQ(app.m_nExitCode, 3);
+    EXPECT_EQ(StartWithoutArguments(), 3);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_NE(boxes[0].find("not registered"), std::string::npos) << boxes[0];
     EXPECT_NE(boxes[0].find("regsvr"), std::string::npos) << boxes[0];
@@ -502,13 +507,7 @@ TEST_F(ClientDialog, AnUnusableRegistryIsNamedWithTheFile) {
 
     control_class.reset();
     std::filesystem::create_directory(dir.file("registry/HKEY_CLASSES_ROOT.reg"));
-    CZivClientApp app;
-    char name[] = "zivClient";
-    char* argv[] = {name, nullptr};
-    app.m_argc = 1;
-    app.m_argv = argv;
-    app.InitInstance();
-    EXPECT_EQ(app.m_nExitCode, 3);
+    EXPECT_EQ(StartWithoutArguments(), 3);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_NE(boxes[0].find("HKEY_CLASSES_ROOT.reg is not a regular file"), std::string::npos) << boxes[0];
     EXPECT_EQ(boxes[0].find("not registered"), std::string::npos) << boxes[0];
